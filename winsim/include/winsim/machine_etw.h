@@ -1,0 +1,39 @@
+// Controls of the simulated Event Tracing for Windows.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace winsim::machine {
+
+// One event as a trace session received it, decoded from its TraceLogging
+// metadata.
+struct trace_event {
+  std::string provider;  // provider name from the provider metadata
+  std::string name;      // event name from the event metadata
+  UCHAR level = 0;
+  UCHAR channel = 0;
+  ULONGLONG keyword = 0;
+  std::vector<std::string> field_names;
+  std::string message;  // the "Message" field, when the event has one
+};
+
+// Starts the one trace session, enabling every provider (registered now or
+// later) at `level` (0 = all levels); events written from now on are kept.
+void start_trace_session(UCHAR level, ULONGLONG match_any_keyword = 0, ULONGLONG match_all_keyword = 0);
+// Disables the providers and ends the session; the kept events remain readable.
+void stop_trace_session();
+bool trace_session_active();
+std::vector<trace_event> trace_events();
+// Only the "Message" texts, in order.
+std::vector<std::string> trace_messages();
+void clear_trace_events();
+
+// Number of providers registered now, and the traits blob last set for the
+// provider named `provider` (empty when none).
+size_t registered_provider_count();
+std::vector<unsigned char> provider_traits(const std::string& provider);
+
+}  // namespace winsim::machine

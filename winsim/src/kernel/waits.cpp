@@ -1,0 +1,81 @@
+// WaitForSingleObject / WaitForMultipleObjects(Ex) over any waitable objects.
+#include "kernel/kernel_object.h"
+
+#include <chrono>
+#include <vector>
+
+namespace {
+
+using winsim::detail::kernel_object;
+using clock_type = std::chrono::steady_clock;
+
+// Objects whose state lives in another process are looked at this often.
+constexpr auto polling_interval = std::chrono::milliseconds(5);
+
+// Under wait_mutex(): the index satisfied by a wait-any, or -1.
+int try_wait_any(const std::vector<std::shared_ptr<kernel_object>>& objects) {
+  for (size_t i = 0; i < objects.size(); ++i) {
+    if (objects[i]->try_acquire()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Under wait_mutex(): true when every object was signalled and all were taken.
+bool try_wait_all(const std::vector<std::shared_ptr<kernel_object>>& objects) {
+  for (const auto& o : objects) {
+    if (!o->signaled()) return false;
+  }
+  for (const auto& o : objects) o->on_wait_satisfied();
+  return true;
+}
+
+}  // namespace
+
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds, BOOL) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<kernel_object>> objects;
+  bool polling = false;
+  for (DWORD i = 0; i < count; ++i) {
+    auto o = winsim::detail::lookup_handle(handles[i]);
+    if (!o || !o->waitable()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    polling = polling || o->needs_polling();
+    objects.push_back(std::move(o));
+  }
+
+  const bool forever = milliseconds == INFINITE;
+  const auto deadline = clock_type::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
+  std::unique_lock<std::mutex> lock(winsim::detail::wait_mutex());
+  for (;;) {
+    if (wait_all) {
+      if (try_wait_all(objects)) return WAIT_OBJECT_0;
+    } else {
+      int index = try_wait_any(objects);
+      if (index >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(index);
+    }
+    auto now = clock_type::now();
+    if (!forever && now >= deadline) return WAIT_TIMEOUT;
+    if (polling) {
+      auto until = now + polling_interval;
+      if (!forever && deadline < until) until = deadline;
+      winsim::detail::wait_changed().wait_until(lock, until);
+    } else if (forever) {
+      winsim::detail::wait_changed().wait(lock);
+    } else {
+      winsim::detail::wait_changed().wait_until(lock, deadline);
+    }
+  }
+}
+
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) {
+  return WaitForMultipleObjectsEx(count, handles, wait_all, milliseconds, FALSE);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  return WaitForMultipleObjectsEx(1, &handle, FALSE, milliseconds, FALSE);
+}
