@@ -64,6 +64,9 @@ class scoped_machine {
 #if __has_include(<winsim/machine_process.h>)
 #include <winsim/machine_process.h>
 #endif
+#if __has_include(<winsim/machine_power_policy.h>)
+#include <winsim/machine_power_policy.h>
+#endif
 #if __has_include(<winsim/machine_terminal.h>)
 #include <winsim/machine_terminal.h>
 #endif
