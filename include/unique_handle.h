@@ -56,6 +56,8 @@ namespace detail {
 inline void close_kernel_handle(HANDLE h) { ::CloseHandle(h); }
 inline void close_registry_key(HKEY key) { ::RegCloseKey(key); }
 inline void free_local(HLOCAL memory) { ::LocalFree(memory); }
+inline void deregister_event_source(HANDLE source) { ::DeregisterEventSource(source); }
+inline void unregister_power_notify(HPOWERNOTIFY notify) { ::UnregisterPowerSettingNotification(notify); }
 }  // namespace detail
 
 using unique_handle = unique_any<HANDLE, decltype(&detail::close_kernel_handle), detail::close_kernel_handle>;
@@ -64,5 +66,9 @@ using unique_process = unique_handle;
 using unique_pipe = unique_handle;
 using unique_hkey = unique_any<HKEY, decltype(&detail::close_registry_key), detail::close_registry_key>;
 using unique_hlocal = unique_any<HLOCAL, decltype(&detail::free_local), detail::free_local>;
+using unique_event_source =
+    unique_any<HANDLE, decltype(&detail::deregister_event_source), detail::deregister_event_source>;
+using unique_power_notify =
+    unique_any<HPOWERNOTIFY, decltype(&detail::unregister_power_notify), detail::unregister_power_notify>;
 
 }  // namespace ostrel
