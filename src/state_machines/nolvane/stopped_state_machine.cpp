@@ -1,0 +1,173 @@
+#include "state_machines/nolvane/stopped_state_machine.h"
+
+#include "logging/trace_line.h"
+
+namespace ostrel {
+
+using logging::log_level;
+using logging::scope_trace;
+using logging::trace_line;
+
+namespace {
+constexpr const char* tag = "ssm";
+}  // namespace
+
+const char* stopped_state_machine::state_name(states_t state) {
+  switch (state) {
+    case LOCKED:
+      return "LOCKED";
+    case UNLOCKED:
+      return "UNLOCKED";
+    case MISCONFIGURED:
+      return "MISCONFIGURED";
+    case ABSENT:
+      return "ABSENT";
+    case LOCKED_ABSENT:
+      return "LOCKED_ABSENT";
+    case RELOAD_LOCKED:
+      return "RELOAD_LOCKED";
+    case RELOAD_ABSENT:
+      return "RELOAD_ABSENT";
+    case RELOAD_LOCKED_ABSENT:
+      return "RELOAD_LOCKED_ABSENT";
+    case RELOAD_UNLOCKED:
+      return "RELOAD_UNLOCKED";
+    case RELOAD_MISCONFIGURED:
+      return "RELOAD_MISCONFIGURED";
+    case SENSOR_UNAVAILABLE:
+      break;
+  }
+  return "unknown";
+}
+
+stopped_state_machine::stopped_state_machine(const sm_config& config, std::weak_ptr<device_interface> device,
+                                             std::weak_ptr<event_queue> queue,
+                                             std::weak_ptr<engine_callback_interface> engine)
+    : config_(config), device_(std::move(device)), queue_(std::move(queue)), engine_(std::move(engine)) {
+  trace_line(log_level::info, tag) << "stopped_state_machine::stopped_state_machine()";
+  suspend_engine();
+}
+
+stopped_state_machine::~stopped_state_machine() {
+  // The engine is resumed by the running machine that follows, not here.
+  trace_line(log_level::info, tag, "~stopped_state_machine") << "Enter";
+  trace_line(log_level::info, tag, "~stopped_state_machine") << "Exit";
+}
+
+std::string stopped_state_machine::get_state_name() const { return state_name(state_); }
+
+float stopped_state_machine::get_state_value() const { return static_cast<float>(state_); }
+
+void stopped_state_machine::handle_incoming_event(events_t event) {
+  trace_line(log_level::info, tag) << "Incoming event in Locked state " << event_name(event) << "\n";
+  state_ = next(state_, event);
+  // Also when nothing changed: a START_MACHINE or QUIT that could not be
+  // pushed before is pushed again, and ABSENT locks again.
+  handle_state(state_);
+}
+
+stopped_state_machine::states_t stopped_state_machine::next(states_t state, events_t event) {
+  const bool away = event == REMOTE_DESKTOP || event == DISPLAY_OFF;
+  const bool back = event == NOT_REMOTE_DESKTOP || event == DISPLAY_ON;
+  switch (state) {
+    case LOCKED:
+      if (event == SESSION_UNLOCK) return UNLOCKED;
+      if (away) return LOCKED_ABSENT;
+      if (event == RELOAD) return RELOAD_LOCKED;
+      break;
+    case UNLOCKED:
+      if (event == SESSION_LOCK) return LOCKED;
+      if (away) return ABSENT;
+      if (event == STOP_MISCONFIGURED) return MISCONFIGURED;
+      if (event == HPD_SENSOR_UNAVAILABLE) return SENSOR_UNAVAILABLE;
+      break;
+    case MISCONFIGURED:
+      if (event == RELOAD) return RELOAD_UNLOCKED;
+      break;
+    case ABSENT:
+      if (event == SESSION_LOCK) return LOCKED_ABSENT;
+      if (back) return UNLOCKED;
+      if (event == RELOAD) return RELOAD_ABSENT;
+      break;
+    case LOCKED_ABSENT:
+      if (event == SESSION_UNLOCK) return ABSENT;
+      if (back) return LOCKED;
+      if (event == RELOAD) return RELOAD_LOCKED_ABSENT;
+      break;
+    case RELOAD_LOCKED:
+      if (event == SESSION_UNLOCK) return RELOAD_UNLOCKED;
+      if (away) return RELOAD_LOCKED_ABSENT;
+      break;
+    case RELOAD_ABSENT:
+      if (event == SESSION_LOCK) return RELOAD_LOCKED_ABSENT;
+      if (back) return RELOAD_UNLOCKED;
+      break;
+    case RELOAD_LOCKED_ABSENT:
+      if (event == SESSION_UNLOCK) return RELOAD_ABSENT;
+      if (back) return RELOAD_LOCKED;
+      break;
+    case RELOAD_UNLOCKED:
+      break;
+    case RELOAD_MISCONFIGURED:
+      if (event == RELOAD) return RELOAD_UNLOCKED;
+      break;
+    case SENSOR_UNAVAILABLE:
+      if (event == HPD_SENSOR_AVAILABLE) return UNLOCKED;
+      break;
+  }
+  return state;
+}
+
+void stopped_state_machine::handle_state(states_t state) {
+  switch (state) {
+    case UNLOCKED:
+      if (auto queue = queue_.lock()) {
+        queue->add_event(START_MACHINE);
+      } else {
+        trace_line(log_level::error, tag) << "Unabled to lock event queue when handling next state from ldsm\n";
+      }
+      break;
+    case ABSENT:
+      if (config_.always_require_sign_in) {
+        OSTREL_LOCATED(log_level::info, tag) << "Locking screen because always_require_sign_in is set\n";
+        turn_off_display_and_lock();
+      }
+      break;
+    case RELOAD_UNLOCKED:
+      if (auto queue = queue_.lock()) {
+        trace_line(log_level::info, tag) << "Adding QUIT from stopped state machine\n";
+        queue->add_event(QUIT);
+      } else {
+        trace_line(log_level::error, tag) << "Unabled to lock event queue when handling next state from ldsm\n";
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void stopped_state_machine::suspend_engine() {
+  scope_trace trace(log_level::info, tag, "suspend_engine");
+  auto engine = engine_.lock();
+  if (!engine) {
+    trace_line(log_level::error, tag) << "Unable to lock engine interface from stopped state machine\n";
+    return;
+  }
+  if (!engine->engine_state_cb) {
+    trace_line(log_level::error, tag) << "Engine interface suspend callback is nullptr\n";
+    return;
+  }
+  if (!engine->engine_state_cb(true)) trace_line(log_level::error, tag) << "Could not suspend engine\n";
+}
+
+void stopped_state_machine::turn_off_display_and_lock() {
+  scope_trace trace(log_level::info, tag, "turn_off_display_and_lock");
+  auto device = device_.lock();
+  if (!device) {
+    trace_line(log_level::error, tag) << "Unable to lock device interface for turn off display\n";
+    return;
+  }
+  device->send_command(output_signal_package{output_signal::TURN_OFF_DISPLAY_AND_LOCK, nullptr, signal_tag::NONE});
+}
+
+}  // namespace ostrel
