@@ -1,0 +1,67 @@
+// Controls of the simulated desktop. The desktop lives in the machine
+// directory, so a test sets it here and the daemon, a child process, sees it;
+// what the daemon does is read back from the desktop journal.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace winsim::machine {
+
+// A new machine has an unlocked local console session with id 1, one display
+// monitor with one physical monitor, an LCD at brightness 100 (AC and DC),
+// the display on, and its last input when the desktop was first asked.
+
+void set_session_locked(bool locked);
+bool session_locked();
+void set_remote_session(bool remote);
+bool remote_session();
+
+// 0xFFFFFFFF: nobody is at the console.
+void set_console_session_id(DWORD session_id);
+DWORD console_session_id();
+
+// One entry per display monitor: how many physical monitors stand behind it.
+void set_physical_monitors(const std::vector<DWORD>& per_display_monitor);
+std::vector<DWORD> physical_monitors();
+
+// The backlight of "\\.\LCD"; without an LCD the device cannot be opened.
+struct lcd_brightness {
+  int ac = 0;
+  int dc = 0;
+};
+void set_lcd_brightness(int ac, int dc);
+void remove_lcd();
+bool lcd_present();
+lcd_brightness lcd();
+
+// Keyboard or mouse input now: the last input time moves on and the display
+// wakes up.
+void simulate_input();
+// Number of GetLastInputInfo calls answered on this machine (any process), so
+// that a test can tell that a watcher has taken its first reading.
+unsigned long last_input_queries();
+
+void set_display_on(bool on);
+bool display_on();
+
+// Makes a desktop call fail with `error` in every process of this machine
+// (the daemon included), for the next `times` calls or, with -1, for all.
+// `function` is the Win32 name, e.g. "GetLastInputInfo" or "LockWorkStation".
+void fail_desktop_call(const std::string& function, DWORD error, int times = -1);
+
+// The desktop journal: one entry per desktop action of any process, in order.
+struct desktop_entry {
+  unsigned long long time_ms = 0;  // steady clock, comparable between processes
+  int pid = 0;
+  std::string text;
+};
+std::vector<desktop_entry> desktop_journal();
+std::vector<std::string> desktop_journal_texts();
+
+// Windows created and not destroyed by processes that are still running.
+size_t open_window_count();
+
+}  // namespace winsim::machine

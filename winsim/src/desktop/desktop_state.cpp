@@ -1,0 +1,368 @@
+// The shared desktop state and journal, and the machine controls over them.
+#include "desktop/desktop_state.h"
+
+#include <winsim/machine.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+namespace winsim::detail::desktop {
+namespace {
+
+// Used when no machine directory is set: the desktop is this process's own.
+struct local_desktop {
+  std::mutex mutex;
+  state_map state;
+  std::vector<std::string> journal;
+};
+
+local_desktop& local() {
+  static local_desktop* d = new local_desktop;
+  return *d;
+}
+
+const bool registered = [] {
+  on_reset([] {
+    auto& d = local();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.state.clear();
+    d.journal.clear();
+  });
+  return true;
+}();
+
+std::string desktop_directory() {
+  const std::string machine = machine_directory();
+  if (machine.empty()) return {};
+  const std::string dir = machine + "/desktop";
+  ::mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+// The state file, open and locked for the life of the object.
+class locked_state_file {
+ public:
+  locked_state_file(const std::string& path, bool exclusive) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return;
+    while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+    }
+  }
+  ~locked_state_file() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  locked_state_file(const locked_state_file&) = delete;
+  locked_state_file& operator=(const locked_state_file&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+
+  std::string read() const {
+    std::string content;
+    char buffer[4096];
+    off_t offset = 0;
+    for (;;) {
+      ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
+      if (n <= 0) break;
+      content.append(buffer, static_cast<size_t>(n));
+      offset += n;
+    }
+    return content;
+  }
+
+  void write(const std::string& content) const {
+    if (::ftruncate(fd_, 0) != 0) return;
+    size_t done = 0;
+    while (done < content.size()) {
+      ssize_t n = ::pwrite(fd_, content.data() + done, content.size() - done, static_cast<off_t>(done));
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+state_map parse(const std::string& content) {
+  state_map state;
+  std::istringstream lines(content);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto equals = line.find('=');
+    if (equals == std::string::npos || equals == 0) continue;
+    state[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return state;
+}
+
+std::string serialize(const state_map& state) {
+  std::string content;
+  for (const auto& [key, value] : state) content += key + "=" + value + "\n";
+  return content;
+}
+
+}  // namespace
+
+state_map read_state() {
+  const std::string dir = desktop_directory();
+  if (dir.empty()) {
+    auto& d = local();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    return d.state;
+  }
+  locked_state_file file(dir + "/state", /*exclusive=*/false);
+  return file.ok() ? parse(file.read()) : state_map{};
+}
+
+void update_state(const std::function<void(state_map&)>& change) {
+  const std::string dir = desktop_directory();
+  if (dir.empty()) {
+    auto& d = local();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    change(d.state);
+    return;
+  }
+  locked_state_file file(dir + "/state", /*exclusive=*/true);
+  if (!file.ok()) return;
+  state_map state = parse(file.read());
+  change(state);
+  file.write(serialize(state));
+}
+
+std::string value_or(const state_map& state, const std::string& key, const std::string& fallback) {
+  auto it = state.find(key);
+  return it == state.end() ? fallback : it->second;
+}
+
+unsigned long long number_or(const state_map& state, const std::string& key, unsigned long long fallback) {
+  auto it = state.find(key);
+  if (it == state.end()) return fallback;
+  try {
+    return std::stoull(it->second);
+  } catch (const std::exception&) {
+    return fallback;
+  }
+}
+
+unsigned long long now_ms() {
+  return static_cast<unsigned long long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+void journal(const std::string& text) {
+  const std::string line =
+      std::to_string(now_ms()) + " " + std::to_string(static_cast<int>(::getpid())) + " " + text + "\n";
+  const std::string dir = desktop_directory();
+  if (dir.empty()) {
+    auto& d = local();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    d.journal.push_back(line);
+    return;
+  }
+  // One write on an O_APPEND descriptor: lines of concurrent processes never mix.
+  int fd = ::open((dir + "/journal").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t written = ::write(fd, line.data(), line.size());
+  (void)written;
+  ::close(fd);
+}
+
+bool should_fail(const char* function, DWORD* error) {
+  if (detail::should_fail(function, error)) return true;
+  const std::string key = std::string(fail_prefix) + function;
+  if (read_state().count(key) == 0) return false;
+  bool fail = false;
+  update_state([&](state_map& state) {
+    auto it = state.find(key);
+    if (it == state.end()) return;
+    unsigned long code = 0;
+    long remaining = -1;
+    if (std::sscanf(it->second.c_str(), "%lu,%ld", &code, &remaining) != 2) return;
+    fail = true;
+    *error = static_cast<DWORD>(code);
+    if (remaining > 0) {
+      if (--remaining == 0) {
+        state.erase(it);
+      } else {
+        it->second = std::to_string(code) + "," + std::to_string(remaining);
+      }
+    }
+  });
+  return fail;
+}
+
+std::string hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace winsim::detail::desktop
+
+namespace winsim::machine {
+
+namespace desktop = winsim::detail::desktop;
+
+namespace {
+
+void set_value(const std::string& key, const std::string& value) {
+  desktop::update_state([&](desktop::state_map& state) { state[key] = value; });
+}
+
+bool flag(const char* key, bool fallback) {
+  return desktop::number_or(desktop::read_state(), key, fallback ? 1 : 0) != 0;
+}
+
+bool process_running(int pid) {
+  if (::kill(pid, 0) != 0 && errno == ESRCH) return false;
+  // A child that has ended but was not yet reaped still answers kill().
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat.is_open()) return true;
+  std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto paren = content.rfind(')');
+  if (paren == std::string::npos || paren + 2 >= content.size()) return true;
+  const char state = content[paren + 2];
+  return state != 'Z' && state != 'X';
+}
+
+}  // namespace
+
+void set_session_locked(bool locked) { set_value(desktop::key_locked, locked ? "1" : "0"); }
+bool session_locked() { return flag(desktop::key_locked, false); }
+void set_remote_session(bool remote) { set_value(desktop::key_remote, remote ? "1" : "0"); }
+bool remote_session() { return flag(desktop::key_remote, false); }
+
+void set_console_session_id(DWORD session_id) {
+  set_value(desktop::key_console_session, std::to_string(session_id));
+}
+DWORD console_session_id() {
+  return static_cast<DWORD>(desktop::number_or(desktop::read_state(), desktop::key_console_session, 1));
+}
+
+void set_physical_monitors(const std::vector<DWORD>& per_display_monitor) {
+  std::string list;
+  for (DWORD count : per_display_monitor) {
+    if (!list.empty()) list += ",";
+    list += std::to_string(count);
+  }
+  set_value(desktop::key_monitors, list);
+}
+
+std::vector<DWORD> physical_monitors() {
+  const std::string list = desktop::value_or(desktop::read_state(), desktop::key_monitors, "1");
+  std::vector<DWORD> counts;
+  std::istringstream items(list);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    if (!item.empty()) counts.push_back(static_cast<DWORD>(std::stoul(item)));
+  }
+  return counts;
+}
+
+void set_lcd_brightness(int ac, int dc) {
+  desktop::update_state([&](desktop::state_map& state) {
+    state[desktop::key_lcd] = "1";
+    state[desktop::key_lcd_ac] = std::to_string(ac);
+    state[desktop::key_lcd_dc] = std::to_string(dc);
+  });
+}
+
+void remove_lcd() { set_value(desktop::key_lcd, "0"); }
+bool lcd_present() { return flag(desktop::key_lcd, true); }
+
+lcd_brightness lcd() {
+  const auto state = desktop::read_state();
+  return {static_cast<int>(desktop::number_or(state, desktop::key_lcd_ac, 100)),
+          static_cast<int>(desktop::number_or(state, desktop::key_lcd_dc, 100))};
+}
+
+void simulate_input() {
+  desktop::update_state([](desktop::state_map& state) {
+    // Strictly later than the previous input, so that every input is seen.
+    unsigned long long now = desktop::now_ms();
+    const auto previous = desktop::number_or(state, desktop::key_last_input, 0);
+    if (now <= previous) now = previous + 1;
+    state[desktop::key_last_input] = std::to_string(now);
+    state[desktop::key_display] = "1";
+  });
+}
+
+unsigned long last_input_queries() {
+  return static_cast<unsigned long>(desktop::number_or(desktop::read_state(), desktop::key_input_queries, 0));
+}
+
+void set_display_on(bool on) { set_value(desktop::key_display, on ? "1" : "0"); }
+bool display_on() { return flag(desktop::key_display, true); }
+
+void fail_desktop_call(const std::string& function, DWORD error, int times) {
+  desktop::update_state([&](desktop::state_map& state) {
+    const std::string key = desktop::fail_prefix + function;
+    if (times == 0) {
+      state.erase(key);
+    } else {
+      state[key] = std::to_string(error) + "," + std::to_string(times);
+    }
+  });
+}
+
+std::vector<desktop_entry> desktop_journal() {
+  std::vector<std::string> lines;
+  const std::string machine = detail::machine_directory();
+  if (machine.empty()) {
+    auto& d = desktop::local();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    lines = d.journal;
+  } else {
+    std::ifstream file(machine + "/desktop/journal");
+    std::string line;
+    while (std::getline(file, line)) lines.push_back(line + "\n");
+  }
+  std::vector<desktop_entry> entries;
+  for (const auto& line : lines) {
+    desktop_entry entry;
+    unsigned long long time = 0;
+    int pid = 0;
+    int consumed = 0;
+    if (std::sscanf(line.c_str(), "%llu %d %n", &time, &pid, &consumed) != 2) continue;
+    entry.time_ms = time;
+    entry.pid = pid;
+    entry.text = line.substr(static_cast<size_t>(consumed));
+    while (!entry.text.empty() && entry.text.back() == '\n') entry.text.pop_back();
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::vector<std::string> desktop_journal_texts() {
+  std::vector<std::string> texts;
+  for (auto& entry : desktop_journal()) texts.push_back(std::move(entry.text));
+  return texts;
+}
+
+size_t open_window_count() {
+  std::map<int, long> open_by_process;
+  for (const auto& entry : desktop_journal()) {
+    if (entry.text.rfind("window_created ", 0) == 0) ++open_by_process[entry.pid];
+    if (entry.text.rfind("window_destroyed ", 0) == 0) --open_by_process[entry.pid];
+  }
+  size_t open = 0;
+  for (const auto& [pid, count] : open_by_process) {
+    if (count > 0 && process_running(pid)) open += static_cast<size_t>(count);
+  }
+  return open;
+}
+
+}  // namespace winsim::machine
