@@ -1,0 +1,46 @@
+// Controls of the simulated processes: what was started, with which command
+// line, how it ended.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace winsim::machine {
+
+// One child process started by CreateProcessA or CreateProcessAsUserA.
+struct process_record {
+  DWORD id = 0;                         // dwProcessId
+  std::string command_line;             // as passed to CreateProcess
+  std::string program;                  // the file that was run (host path)
+  std::vector<std::string> arguments;   // argv as the child received it
+  bool with_user_token = false;         // CreateProcessAsUserA
+  std::string desktop;                  // lpDesktop, "" when none
+  DWORD creation_flags = 0;
+  bool std_handles_redirected = false;  // stdout/stderr went to an inherited pipe
+  bool running = true;
+  bool terminated = false;              // ended by TerminateProcess
+  DWORD exit_code = STILL_ACTIVE;
+  // Positions in one sequence shared by every start and termination
+  // request on this machine (0: the termination was never requested).
+  uint64_t start_order = 0;
+  uint64_t terminate_order = 0;
+};
+
+// Every child started on this machine, in start order.
+std::vector<process_record> processes();
+// Children started on this machine that have not ended yet.
+size_t running_process_count();
+// Blocks until every child has ended or `timeout_ms` passed; true when none runs.
+bool wait_for_no_running_processes(DWORD timeout_ms);
+
+// How a command line splits into argv for the child (the Microsoft C
+// runtime's rules), exposed so tests can check the parser directly.
+std::vector<std::string> split_command_line(const std::string& command_line);
+
+// Maps a Windows path ("C:\dir\file", "dir\file", "/host/path") to the host
+// file system: C:\ lives in <machine>/drive_c/.
+std::string host_path(const std::string& windows_path);
+
+}  // namespace winsim::machine
