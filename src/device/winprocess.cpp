@@ -1,0 +1,160 @@
+#include "winprocess.h"
+
+#include "logging/trace_line.h"
+
+#include <wtsapi32.h>
+
+#include <vector>
+
+namespace ostrel {
+namespace {
+
+using logging::log_level;
+using logging::scope_trace;
+using logging::trace_line;
+
+constexpr const char* tag = "runner";
+constexpr DWORD no_console_session = 0xFFFFFFFF;
+
+// The system's text for an error code, as it comes (with its own line end);
+// empty for 0 or an unknown code.
+std::string system_error_text(DWORD error) {
+  if (error == 0) return {};
+  LPSTR buffer = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      /*lpSource=*/nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer),
+      /*nSize=*/0, /*Arguments=*/nullptr);
+  unique_hlocal owned(buffer);
+  return length > 0 && buffer != nullptr ? std::string(buffer, length) : std::string();
+}
+
+const char* token_text(bool with_token) { return with_token ? "with user token\n" : "without user token\n"; }
+
+}  // namespace
+
+winprocess::winprocess(HANDLE cancel_event) : cancel_event_(cancel_event) {
+  startup_info_.cb = sizeof(STARTUPINFOA);
+  // The interactive window station and desktop of the console session.
+  static char desktop[] = "winsta0\\default";
+  startup_info_.lpDesktop = desktop;
+  pipe_security_.nLength = sizeof(SECURITY_ATTRIBUTES);
+  pipe_security_.lpSecurityDescriptor = nullptr;
+  pipe_security_.bInheritHandle = TRUE;
+
+  const DWORD session_id = ::WTSGetActiveConsoleSessionId();
+  if (session_id == no_console_session) {
+    trace_line(log_level::info, tag) << "Failed to get active console session id\n";
+    return;
+  }
+  unique_handle token;
+  if (::WTSQueryUserToken(session_id, token.put())) user_token_.emplace(std::move(token));
+}
+
+winprocess::~winprocess() {
+  read_end_.reset();
+  write_end_.reset();
+  user_token_.reset();
+  process_.reset();
+  thread_.reset();
+}
+
+bool winprocess::exec(std::string command, std::string* output) {
+  scope_trace trace(log_level::info, tag, "exec");
+
+  if (!::CreatePipe(read_end_.put(), write_end_.put(), &pipe_security_, /*nSize=*/0)) {
+    trace_line(log_level::error, tag) << "Failed to create pipe for sub process\n";
+  } else if (!::SetHandleInformation(read_end_.get(), HANDLE_FLAG_INHERIT, /*dwFlags=*/0)) {
+    // The child would hold the parent's end open; run without capture instead.
+    trace_line(log_level::error, tag) << "Failed to set handle information for sub process\n";
+  } else {
+    startup_info_.hStdOutput = write_end_.get();
+    startup_info_.hStdError = write_end_.get();
+    startup_info_.dwFlags |= STARTF_USESTDHANDLES;
+  }
+
+  const bool with_token = user_token_.has_value();
+  trace_line(log_level::info, tag) << "Executing [" << command << "] " << token_text(with_token);
+  PROCESS_INFORMATION info{};
+  BOOL started;
+  if (with_token) {
+    started = ::CreateProcessAsUserA(user_token_->get(), /*lpApplicationName=*/nullptr, command.data(),
+                                     /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
+                                     /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW, /*lpEnvironment=*/nullptr,
+                                     /*lpCurrentDirectory=*/nullptr, &startup_info_, &info);
+  } else {
+    started = ::CreateProcessA(/*lpApplicationName=*/nullptr, command.data(), /*lpProcessAttributes=*/nullptr,
+                               /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW,
+                               /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup_info_, &info);
+  }
+  if (!started) {
+    trace_line(log_level::error, tag) << "Failed to create process [" << command << "] " << token_text(with_token);
+    return false;
+  }
+  process_.reset(info.hProcess);
+  thread_.reset(info.hThread);
+
+  trace_line(log_level::info, tag) << "Waiting for process to exit\n";
+  if (wait_for_process()) {
+    DWORD code = 0;
+    if (::GetExitCodeProcess(process_.get(), &code)) exit_code_ = code;
+    trace_line(log_level::info, tag) << "Process exited with code " << exit_code_ << "\n";
+    trace_line(log_level::info, tag) << "Closing handles\n";
+    if (output != nullptr) {
+      trace_line(log_level::info, tag) << "Getting output\n";
+      *output = read_output();
+    }
+    return true;
+  }
+
+  trace_line(log_level::info, tag) << "WARNING: Process did not exit by itself. Terminating\n";
+  if (::TerminateProcess(process_.get(), /*uExitCode=*/0)) return true;
+  const std::string reason = system_error_text(::GetLastError());
+  trace_line(log_level::error, tag) << "WARNING: Failed to terminate process [" << command
+                                    << "]. With error: " << reason;
+  return false;
+}
+
+bool winprocess::wait_for_process() {
+  scope_trace trace(log_level::info, tag, "wait_for_process");
+  DWORD result;
+  if (cancel_event_ != nullptr) {
+    trace_line(log_level::info, tag) << "Waiting for process with cancel handle\n";
+    const HANDLE handles[] = {process_.get(), cancel_event_};
+    result = ::WaitForMultipleObjects(2, handles, /*bWaitAll=*/FALSE, INFINITE);
+  } else {
+    trace_line(log_level::info, tag) << "Waiting for process without cancel handle\n";
+    result = ::WaitForSingleObject(process_.get(), wait_limit_ms);
+  }
+  trace_line(log_level::info, tag) << "Wait result: " << result << "\n";
+  switch (result) {
+    case WAIT_FAILED:
+      trace_line(log_level::error, tag) << "process: wait failed\n";
+      return false;
+    case WAIT_TIMEOUT:
+      trace_line(log_level::info, tag) << "process: wait timeout\n";
+      return false;
+    case WAIT_OBJECT_0:
+      trace_line(log_level::info, tag) << "process: WAIT_OBJECT_0:";
+      return true;
+    default:  // the cancel event
+      return false;
+  }
+}
+
+// Only what lies in the pipe once the child has ended, in one read.
+std::string winprocess::read_output() {
+  if (!read_end_) return {};
+  DWORD available = 0;
+  if (!::PeekNamedPipe(read_end_.get(), /*lpBuffer=*/nullptr, /*nBufferSize=*/0, /*lpBytesRead=*/nullptr,
+                       &available, /*lpBytesLeftThisMessage=*/nullptr) ||
+      available == 0) {
+    return {};
+  }
+  std::vector<char> buffer(static_cast<size_t>(available) + 1, '\0');
+  DWORD read = 0;
+  if (!::ReadFile(read_end_.get(), buffer.data(), available, &read, /*lpOverlapped=*/nullptr)) return {};
+  return std::string(buffer.data());
+}
+
+}  // namespace ostrel
