@@ -43,6 +43,9 @@ void journal(const std::string& text);
 // True (and the error) when `function` is set to fail, in this process
 // (machine::fail_call) or on the whole machine (machine::fail_desktop_call).
 bool should_fail(const char* function, DWORD* error);
+// Only the machine-wide part, for calls whose in-process failures are
+// injected elsewhere already (DeviceIoControl).
+bool machine_should_fail(const char* function, DWORD* error);
 
 // "0x%08x", the way the journal writes flags and styles.
 std::string hex(DWORD value);

@@ -15,6 +15,13 @@ class lcd_device : public device_object {
  public:
   BOOL io_control(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
                   LPDWORD bytes_returned) override {
+    // DeviceIoControl itself answers failures injected in this process; the
+    // daemon's run in another process is reached through the machine.
+    DWORD error = 0;
+    if (desktop::machine_should_fail("DeviceIoControl", &error)) {
+      SetLastError(error);
+      return FALSE;
+    }
     switch (code) {
       case IOCTL_VIDEO_QUERY_DISPLAY_BRIGHTNESS:
         return query(out, out_size, bytes_returned);
