@@ -1,0 +1,86 @@
+#include "engine/hid_engine.h"
+
+#include "logging/trace_line.h"
+
+#include <new>
+
+namespace ostrel {
+
+using logging::log_level;
+using logging::trace_line;
+
+namespace {
+constexpr const char* tag = "runner";
+}  // namespace
+
+hid_engine::hid_engine(std::atomic<bool>* stop_requested, std::shared_ptr<event_queue> queue)
+    : stop_requested_(stop_requested), queue_(std::move(queue)) {}
+
+hid_engine::~hid_engine() {
+  if (connection_.sensor && removeEventCallbacks(connection_) != 0) {
+    trace_line(log_level::info, tag) << "removeEventCallbacks() failed\n";
+  }
+  sensor_callbacks_.reset();
+  sensor_callbacks_class_ = nullptr;
+  closeSensor(connection_);
+  queue_.reset();
+}
+
+bool hid_engine::init() {
+  // A repeated init starts from a fresh sink.
+  sensor_callbacks_.reset();
+  sensor_callbacks_class_ = new (std::nothrow) windows_sensor_events(queue_);
+  if (sensor_callbacks_class_ == nullptr) {
+    trace_line(log_level::info, tag) << "_sensor_callbacks_class is nullptr\n";
+    return false;
+  }
+  sensor_callbacks_class_->QueryInterface(IID_ISensorEvents, sensor_callbacks_.put_void());
+  if (!sensor_callbacks_) {
+    trace_line(log_level::info, tag) << "_sensor_callbacks is NULL\n";
+    // Never referenced, so no Release will free it.
+    sensor_callbacks_class_->AddRef();
+    sensor_callbacks_class_->Release();
+    sensor_callbacks_class_ = nullptr;
+    return false;
+  }
+
+  if (openSensor(connection_) != 0) {
+    trace_line(log_level::info, tag) << "Failed to openOstrelHidSensor\n";
+    return false;
+  }
+
+  SensorState state = SENSOR_STATE_NOT_AVAILABLE;
+  if (getSensorState(connection_, state) != 0) {
+    trace_line(log_level::info, tag) << "Failed to get sensor state\n";
+    return false;
+  }
+  trace_line(log_level::info, tag) << "Got sensor state = " << static_cast<int>(state) << "\n";
+  return true;
+}
+
+bool hid_engine::start() {
+  if (!sensor_callbacks_ || setEventCallbacks(connection_, sensor_callbacks_.get()) != 0) {
+    trace_line(log_level::info, tag) << "setEventCallbacks() failed\n";
+    return false;
+  }
+  SensorState state = SENSOR_STATE_NOT_AVAILABLE;
+  if (getSensorState(connection_, state) != 0) {
+    trace_line(log_level::info, tag) << "Failed to get sensor state\n";
+    // The runner stays "not running", so events must not keep flowing.
+    removeEventCallbacks(connection_);
+    return false;
+  }
+  sensor_callbacks_class_->setSensorState(state);
+  return true;
+}
+
+bool hid_engine::stop() {
+  if (removeEventCallbacks(connection_) != 0) {
+    trace_line(log_level::info, tag) << "removeEventCallbacks() failed\n";
+    return false;
+  }
+  if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->setSensorState(SENSOR_STATE_NOT_AVAILABLE);
+  return true;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,3 @@
+nolvane_add_test(engine_runner_tests NATIVE_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/engine_runner_test.cpp
+  LIBS nolvane_engine nolvane_test_support winsim)

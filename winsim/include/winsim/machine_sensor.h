@@ -1,0 +1,91 @@
+// Controls of the simulated COM Sensor API: the sensors the sensor manager
+// lists, their state and data, and deliveries of sensor events to the sinks a
+// program registered with ISensor::SetEventSink.
+//
+// Calls of the API can be made to fail with winsim::machine::fail_call under
+// these names, the error being the HRESULT to answer: "CoInitializeEx",
+// "CoCreateInstance", "ISensorManager::GetSensorsByCategory",
+// "ISensorCollection::GetCount", "ISensorCollection::GetAt",
+// "ISensor::GetProperty", "ISensor::GetState", "ISensor::GetData",
+// "ISensor::SetEventSink", "ISensorDataReport::GetSensorValue".
+#pragma once
+
+#include <windows.h>
+#include <sensorsapi.h>
+#include <sensors.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace winsim::machine {
+
+// The fields of one data report. An absent field is not in the report:
+// GetSensorValue answers HRESULT_FROM_WIN32(ERROR_NOT_FOUND) for it.
+struct sensor_data {
+  std::optional<ULONG> custom_value1;  // VT_UI4, as HID sensors report custom values
+  std::optional<ULONG> custom_value2;  // VT_UI4
+  std::optional<bool> human_presence;  // VT_BOOL
+};
+
+// A report of a sensor that has no custom values: presence only.
+sensor_data legacy_report(bool present);
+// A report of the custom layout: the HID sensor state in custom value 1, the
+// report kind in the low byte of custom value 2.
+sensor_data custom_report(ULONG hid_state, ULONG kind, bool present);
+
+struct sensor_description {
+  GUID category = SENSOR_CATEGORY_OTHER;
+  std::wstring manufacturer = L"Ostrel Works";
+  SensorState state = SENSOR_STATE_READY;  // what ISensor::GetState answers
+  sensor_data data;                        // what ISensor::GetData reports; no fields at all: ERROR_NO_DATA
+};
+
+// Adds a sensor and returns its index; collections list sensors in the order
+// they were added.
+size_t add_sensor(const sensor_description& sensor);
+size_t sensor_count();
+void set_sensor_state(size_t sensor, SensorState state);
+void set_sensor_data(size_t sensor, const sensor_data& data);
+// True while some ISensor of this sensor has an event sink registered.
+bool sensor_has_event_sink(size_t sensor);
+
+// Deliveries run on a thread of the simulated Sensor API, like Windows'
+// callbacks, and reach every sink registered on the sensor. A delivery first
+// makes the sensor's state (or data) the given one, as the driver's change
+// would. The synchronous forms wait for the sink and return its answer (the
+// first sink's when there are several), or nothing when no sink is registered.
+std::optional<HRESULT> deliver_state_changed(size_t sensor, SensorState state);
+std::optional<HRESULT> deliver_data_updated(size_t sensor, const sensor_data& report);
+// One thread per report, all released at the same moment; the answers in the
+// order of the reports (S_FALSE for a report that found no sink).
+std::vector<HRESULT> deliver_data_updated_concurrently(size_t sensor, const std::vector<sensor_data>& reports);
+// Asynchronous forms: start the delivery thread and return at once.
+void post_state_changed(size_t sensor, SensorState state);
+void post_data_updated(size_t sensor, const sensor_data& report);
+// Joins every delivery thread started by the post_ forms.
+void wait_for_sensor_deliveries();
+// While held, a delivery that has taken its sink waits before calling it:
+// lets a test act between "the Sensor API has the event" and "the sink runs".
+// Use only the post_ forms while held.
+void hold_sensor_deliveries(bool hold);
+// Number of deliveries waiting at the hold.
+size_t held_sensor_deliveries();
+
+// The named call succeeds but hands back a null pointer (a misbehaving
+// driver): "CoCreateInstance", "ISensorManager::GetSensorsByCategory",
+// "ISensor::GetData".
+void answer_null(const std::string& function, bool enabled = true);
+
+// Objects of the simulated API (manager, collections, sensors, reports)
+// still alive; 0 once a program has released everything it obtained.
+size_t sensor_api_object_count();
+// Calls made of one of the failure-injection names above since the reset.
+size_t sensor_api_call_count(const std::string& function);
+// Successful CoInitializeEx calls not yet balanced by CoUninitialize on the
+// calling thread.
+ULONG com_initialization_count();
+// Blocks from CoTaskMemAlloc not yet freed (PROPVARIANT strings included).
+size_t co_task_allocations();
+
+}  // namespace winsim::machine

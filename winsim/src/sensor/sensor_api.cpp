@@ -1,0 +1,580 @@
+// The simulated COM Sensor API: sensor manager, collections, sensors and data
+// reports over the sensors the control API adds, and the delivery of sensor
+// events to registered sinks on threads the simulation owns.
+#include "sensor/sensor_api.h"
+
+#include "kernel/kernel_object.h"
+
+#include <propidl.h>
+#include <sensors.h>
+#include <sensorsapi.h>
+#include <winsim/machine_sensor.h>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace winsim::detail {
+namespace {
+
+constexpr DWORD error_no_data = 232;  // ERROR_NO_DATA: the sensor has no report yet
+
+class sim_sensor;
+
+// A sink registered through one ISensor object; both are referenced.
+struct registration {
+  sim_sensor* sensor;
+  ISensorEvents* sink;
+};
+
+struct sensor_model {
+  GUID id{};
+  GUID category{};
+  std::wstring manufacturer;
+  // Guarded by sensor_api_state::mutex.
+  SensorState state = SENSOR_STATE_NOT_AVAILABLE;
+  machine::sensor_data data;
+  std::vector<registration> sinks;
+};
+
+struct sensor_api_state {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<sensor_model>> sensors;
+  std::map<std::string, size_t> calls;
+  std::set<std::string> null_answers;
+
+  std::mutex threads_mutex;
+  std::vector<std::thread> threads;
+
+  std::mutex hold_mutex;
+  std::condition_variable hold_changed;
+  bool hold = false;
+  size_t held = 0;
+};
+
+void reset_sensor_api(sensor_api_state& s);
+
+sensor_api_state& api() {
+  static sensor_api_state* s = [] {
+    auto* created = new sensor_api_state;
+    on_reset([created] { reset_sensor_api(*created); });
+    return created;
+  }();
+  return *s;
+}
+
+std::shared_ptr<sensor_model> model_at(size_t index) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (index >= s.sensors.size()) throw std::out_of_range("winsim: no sensor with index " + std::to_string(index));
+  return s.sensors[index];
+}
+
+// IUnknown for the simulation's objects: one interface each, counted in
+// live_sensor_objects() so tests can see what a program failed to release.
+template <typename Interface>
+class sim_object : public Interface {
+ public:
+  explicit sim_object(const IID& iid) : iid_(iid) { ++live_sensor_objects(); }
+  sim_object(const sim_object&) = delete;
+  sim_object& operator=(const sim_object&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == iid_) {
+      *object = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~sim_object() { --live_sensor_objects(); }
+
+ private:
+  const IID iid_;
+  std::atomic<ULONG> references_{1};  // the creator's
+};
+
+HRESULT copy_string(const std::wstring& text, PROPVARIANT* value) {
+  auto* copy = static_cast<WCHAR*>(CoTaskMemAlloc((text.size() + 1) * sizeof(WCHAR)));
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+  value->vt = VT_LPWSTR;
+  value->pwszVal = copy;
+  return S_OK;
+}
+
+class sim_report final : public sim_object<ISensorDataReport> {
+ public:
+  explicit sim_report(machine::sensor_data data) : sim_object(IID_ISensorDataReport), data_(std::move(data)) {}
+
+  HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensorDataReport::GetSensorValue", &injected)) return injected;
+    if (value == nullptr) return E_POINTER;
+    PropVariantInit(value);
+    if (key == SENSOR_DATA_TYPE_CUSTOM_VALUE1 && data_.custom_value1) {
+      value->vt = VT_UI4;
+      value->ulVal = *data_.custom_value1;
+    } else if (key == SENSOR_DATA_TYPE_CUSTOM_VALUE2 && data_.custom_value2) {
+      value->vt = VT_UI4;
+      value->ulVal = *data_.custom_value2;
+    } else if (key == SENSOR_DATA_TYPE_HUMAN_PRESENCE && data_.human_presence) {
+      value->vt = VT_BOOL;
+      value->boolVal = *data_.human_presence ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+      return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection*, IPortableDeviceValues**) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  const machine::sensor_data data_;
+};
+
+bool has_fields(const machine::sensor_data& d) { return d.custom_value1 || d.custom_value2 || d.human_presence; }
+
+class sim_sensor final : public sim_object<ISensor> {
+ public:
+  explicit sim_sensor(std::shared_ptr<sensor_model> model) : sim_object(IID_ISensor), model_(std::move(model)) {}
+
+  HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override {
+    if (id == nullptr) return E_POINTER;
+    *id = model_->id;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID* category) override {
+    if (category == nullptr) return E_POINTER;
+    *category = model_->category;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensor::GetProperty", &injected)) return injected;
+    if (value == nullptr) return E_POINTER;
+    PropVariantInit(value);
+    if (key == SENSOR_PROPERTY_MANUFACTURER) return copy_string(model_->manufacturer, value);
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  }
+  HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection*, IPortableDeviceValues**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetSupportedDataFields(IPortableDeviceKeyCollection**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues*, IPortableDeviceValues**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensor::GetState", &injected)) return injected;
+    if (state == nullptr) return E_POINTER;
+    std::lock_guard<std::mutex> lock(api().mutex);
+    *state = model_->state;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport** report) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensor::GetData", &injected)) return injected;
+    if (report == nullptr) return E_POINTER;
+    *report = nullptr;
+    if (sensor_call_answers_null("ISensor::GetData")) return S_OK;
+    machine::sensor_data data;
+    {
+      std::lock_guard<std::mutex> lock(api().mutex);
+      data = model_->data;
+    }
+    if (!has_fields(data)) return HRESULT_FROM_WIN32(error_no_data);
+    *report = new sim_report(std::move(data));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetEventInterest(GUID**, ULONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetEventInterest(GUID*, ULONG) override { return E_NOTIMPL; }
+  // The registration keeps both the sink and this sensor object alive until
+  // SetEventSink(nullptr): a program that forgets to unregister leaks them,
+  // which sensor_api_object_count() shows.
+  HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* sink) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensor::SetEventSink", &injected)) return injected;
+    registration dropped{nullptr, nullptr};
+    {
+      std::lock_guard<std::mutex> lock(api().mutex);
+      auto& sinks = model_->sinks;
+      auto it = sinks.begin();
+      while (it != sinks.end() && it->sensor != this) ++it;
+      if (sink != nullptr) sink->AddRef();
+      if (it != sinks.end()) {
+        dropped.sink = it->sink;
+        if (sink != nullptr) {
+          it->sink = sink;
+        } else {
+          dropped.sensor = it->sensor;
+          sinks.erase(it);
+        }
+      } else if (sink != nullptr) {
+        AddRef();
+        sinks.push_back({this, sink});
+      }
+    }
+    // Outside the lock: a sink's last release runs the program's code.
+    if (dropped.sink != nullptr) dropped.sink->Release();
+    if (dropped.sensor != nullptr) dropped.sensor->Release();
+    return S_OK;
+  }
+
+ private:
+  const std::shared_ptr<sensor_model> model_;
+};
+
+class sim_collection final : public sim_object<ISensorCollection> {
+ public:
+  explicit sim_collection(std::vector<sim_sensor*> sensors)
+      : sim_object(IID_ISensorCollection), sensors_(std::move(sensors)) {}
+
+  HRESULT STDMETHODCALLTYPE GetAt(ULONG index, ISensor** sensor) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensorCollection::GetAt", &injected)) return injected;
+    if (sensor == nullptr) return E_POINTER;
+    *sensor = nullptr;
+    if (index >= sensors_.size()) return E_INVALIDARG;
+    sensors_[index]->AddRef();
+    *sensor = sensors_[index];
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCount(ULONG* count) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensorCollection::GetCount", &injected)) return injected;
+    if (count == nullptr) return E_POINTER;
+    *count = static_cast<ULONG>(sensors_.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Add(ISensor*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Remove(ISensor*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RemoveByID(REFSENSOR_ID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+
+ protected:
+  ~sim_collection() override {
+    for (auto* sensor : sensors_) sensor->Release();
+  }
+
+ private:
+  const std::vector<sim_sensor*> sensors_;
+};
+
+class sim_manager final : public sim_object<ISensorManager> {
+ public:
+  sim_manager() : sim_object(IID_ISensorManager) {}
+
+  HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID category,
+                                                 ISensorCollection** found) override {
+    HRESULT injected;
+    if (sensor_call_fails("ISensorManager::GetSensorsByCategory", &injected)) return injected;
+    if (found == nullptr) return E_POINTER;
+    *found = nullptr;
+    if (sensor_call_answers_null("ISensorManager::GetSensorsByCategory")) return S_OK;
+    std::vector<std::shared_ptr<sensor_model>> matching;
+    {
+      std::lock_guard<std::mutex> lock(api().mutex);
+      for (const auto& model : api().sensors) {
+        if (model->category == category) matching.push_back(model);
+      }
+    }
+    if (matching.empty()) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    std::vector<sim_sensor*> sensors;
+    for (auto& model : matching) sensors.push_back(new sim_sensor(model));
+    *found = new sim_collection(std::move(sensors));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID, ISensorCollection**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID, ISensor**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RequestPermissions(HWND, ISensorCollection*, BOOL) override { return E_NOTIMPL; }
+};
+
+// ---- deliveries ----
+
+// The sinks of one sensor, referenced for the duration of one delivery.
+using targets = std::vector<registration>;
+
+template <typename Update>
+targets take_targets(size_t index, Update update) {
+  auto model = model_at(index);
+  std::lock_guard<std::mutex> lock(api().mutex);
+  update(*model);
+  targets taken = model->sinks;
+  for (auto& t : taken) {
+    t.sensor->AddRef();
+    t.sink->AddRef();
+  }
+  return taken;
+}
+
+void wait_at_hold() {
+  auto& s = api();
+  std::unique_lock<std::mutex> lock(s.hold_mutex);
+  if (!s.hold) return;
+  ++s.held;
+  s.hold_changed.notify_all();
+  s.hold_changed.wait(lock, [&s] { return !s.hold; });
+  --s.held;
+}
+
+// Runs on a delivery thread: calls every sink, then drops the references.
+template <typename Call>
+HRESULT run_delivery(const targets& taken, Call call) {
+  if (taken.empty()) return S_FALSE;
+  wait_at_hold();
+  HRESULT first = S_OK;
+  for (size_t i = 0; i < taken.size(); ++i) {
+    const HRESULT result = call(taken[i]);
+    if (i == 0) first = result;
+  }
+  for (const auto& t : taken) {
+    t.sink->Release();
+    t.sensor->Release();
+  }
+  return first;
+}
+
+auto state_call(SensorState state) {
+  return [state](const registration& r) { return r.sink->OnStateChanged(r.sensor, state); };
+}
+
+auto data_call(const machine::sensor_data& report) {
+  return [report](const registration& r) {
+    auto* data = new sim_report(report);
+    const HRESULT result = r.sink->OnDataUpdated(r.sensor, data);
+    data->Release();
+    return result;
+  };
+}
+
+template <typename Call>
+std::optional<HRESULT> deliver_now(targets taken, Call call) {
+  if (taken.empty()) return std::nullopt;
+  HRESULT result = S_OK;
+  std::thread delivery([&] { result = run_delivery(taken, call); });
+  delivery.join();
+  return result;
+}
+
+template <typename Call>
+void post(targets taken, Call call) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.threads_mutex);
+  s.threads.emplace_back([taken = std::move(taken), call] { run_delivery(taken, call); });
+}
+
+void join_deliveries() {
+  auto& s = api();
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> lock(s.threads_mutex);
+    threads.swap(s.threads);
+  }
+  for (auto& t : threads) t.join();
+}
+
+void reset_sensor_api(sensor_api_state& s) {
+  {
+    std::lock_guard<std::mutex> lock(s.hold_mutex);
+    s.hold = false;
+    s.hold_changed.notify_all();
+  }
+  join_deliveries();
+  std::vector<registration> dropped;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (auto& model : s.sensors) {
+      dropped.insert(dropped.end(), model->sinks.begin(), model->sinks.end());
+      model->sinks.clear();
+    }
+    s.sensors.clear();
+    s.calls.clear();
+    s.null_answers.clear();
+  }
+  for (auto& r : dropped) {
+    r.sink->Release();
+    r.sensor->Release();
+  }
+}
+
+}  // namespace
+
+std::atomic<size_t>& live_sensor_objects() {
+  static std::atomic<size_t> live{0};
+  return live;
+}
+
+bool sensor_call_fails(const char* function, HRESULT* result) {
+  {
+    auto& s = api();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.calls[function];
+  }
+  DWORD error = 0;
+  if (!should_fail(function, &error)) return false;
+  *result = static_cast<HRESULT>(error);
+  return true;
+}
+
+bool sensor_call_answers_null(const char* function) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.null_answers.count(function) != 0;
+}
+
+HRESULT create_sensor_manager(REFIID riid, void** object) {
+  auto* manager = new sim_manager;
+  const HRESULT result = manager->QueryInterface(riid, object);
+  manager->Release();
+  return result;
+}
+
+}  // namespace winsim::detail
+
+namespace winsim::machine {
+
+using namespace winsim::detail;
+
+sensor_data legacy_report(bool present) { return {std::nullopt, std::nullopt, present}; }
+
+sensor_data custom_report(ULONG hid_state, ULONG kind, bool present) { return {hid_state, kind, present}; }
+
+size_t add_sensor(const sensor_description& sensor) {
+  auto model = std::make_shared<sensor_model>();
+  model->category = sensor.category;
+  model->manufacturer = sensor.manufacturer;
+  model->state = sensor.state;
+  model->data = sensor.data;
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  // A distinct sensor id per sensor, as the driver stack would assign.
+  model->id = GUID{0x5e450000u + static_cast<uint32_t>(s.sensors.size()), 0x5e45, 0x4e00, {0x80, 0, 0, 0, 0, 0, 0, 1}};
+  s.sensors.push_back(std::move(model));
+  return s.sensors.size() - 1;
+}
+
+size_t sensor_count() {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.sensors.size();
+}
+
+void set_sensor_state(size_t sensor, SensorState state) {
+  auto model = model_at(sensor);
+  std::lock_guard<std::mutex> lock(api().mutex);
+  model->state = state;
+}
+
+void set_sensor_data(size_t sensor, const sensor_data& data) {
+  auto model = model_at(sensor);
+  std::lock_guard<std::mutex> lock(api().mutex);
+  model->data = data;
+}
+
+bool sensor_has_event_sink(size_t sensor) {
+  auto model = model_at(sensor);
+  std::lock_guard<std::mutex> lock(api().mutex);
+  return !model->sinks.empty();
+}
+
+std::optional<HRESULT> deliver_state_changed(size_t sensor, SensorState state) {
+  return deliver_now(take_targets(sensor, [state](sensor_model& m) { m.state = state; }), state_call(state));
+}
+
+std::optional<HRESULT> deliver_data_updated(size_t sensor, const sensor_data& report) {
+  return deliver_now(take_targets(sensor, [&report](sensor_model& m) { m.data = report; }), data_call(report));
+}
+
+std::vector<HRESULT> deliver_data_updated_concurrently(size_t sensor, const std::vector<sensor_data>& reports) {
+  std::vector<HRESULT> results(reports.size(), S_FALSE);
+  std::mutex gate_mutex;
+  std::condition_variable gate;
+  bool open = false;
+  std::vector<std::thread> threads;
+  threads.reserve(reports.size());
+  for (size_t i = 0; i < reports.size(); ++i) {
+    auto taken = take_targets(sensor, [&](sensor_model& m) { m.data = reports[i]; });
+    threads.emplace_back([&, i, taken = std::move(taken)] {
+      {
+        std::unique_lock<std::mutex> lock(gate_mutex);
+        gate.wait(lock, [&] { return open; });
+      }
+      results[i] = run_delivery(taken, data_call(reports[i]));
+    });
+  }
+  {
+    std::lock_guard<std::mutex> lock(gate_mutex);
+    open = true;
+  }
+  gate.notify_all();
+  for (auto& t : threads) t.join();
+  return results;
+}
+
+void post_state_changed(size_t sensor, SensorState state) {
+  post(take_targets(sensor, [state](sensor_model& m) { m.state = state; }), state_call(state));
+}
+
+void post_data_updated(size_t sensor, const sensor_data& report) {
+  post(take_targets(sensor, [&report](sensor_model& m) { m.data = report; }), data_call(report));
+}
+
+void wait_for_sensor_deliveries() { join_deliveries(); }
+
+void hold_sensor_deliveries(bool hold) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.hold_mutex);
+  s.hold = hold;
+  s.hold_changed.notify_all();
+}
+
+size_t held_sensor_deliveries() {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.hold_mutex);
+  return s.held;
+}
+
+void answer_null(const std::string& function, bool enabled) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (enabled) {
+    s.null_answers.insert(function);
+  } else {
+    s.null_answers.erase(function);
+  }
+}
+
+size_t sensor_api_object_count() { return live_sensor_objects().load(); }
+
+size_t sensor_api_call_count(const std::string& function) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.calls.find(function);
+  return it == s.calls.end() ? 0 : it->second;
+}
+
+}  // namespace winsim::machine
