@@ -159,8 +159,10 @@ LSTATUS WINAPI RegGetValueA(HKEY key, LPCSTR sub_key, LPCSTR value_name, DWORD f
   if (injected("RegGetValueA", &status)) return status;
   const DWORD allowed = flags & RRF_RT_ANY;
   if (allowed == 0 || (data != nullptr && data_size == nullptr)) return ERROR_INVALID_PARAMETER;
-  // REG_EXPAND_SZ can only be asked for unexpanded.
-  if ((allowed & RRF_RT_REG_EXPAND_SZ) != 0 && (flags & RRF_NOEXPAND) == 0) return ERROR_INVALID_PARAMETER;
+  // REG_EXPAND_SZ can only be asked for unexpanded (unless any type will do).
+  if ((allowed & RRF_RT_REG_EXPAND_SZ) != 0 && (flags & RRF_NOEXPAND) == 0 && allowed != RRF_RT_ANY) {
+    return ERROR_INVALID_PARAMETER;
+  }
   const DWORD capacity = data_size != nullptr ? *data_size : 0;
   auto zero_on_failure = [&](LSTATUS result) {
     if (result != ERROR_SUCCESS && (flags & RRF_ZEROONFAILURE) != 0 && data != nullptr && capacity > 0) {
