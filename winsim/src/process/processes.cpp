@@ -54,7 +54,7 @@ class process_object : public kernel_object {
 };
 
 struct registry {
-  std::mutex mutex;
+  std::mutex mutex;  // may be taken while wait_mutex() is held, never the other way round
   std::condition_variable changed;
   std::vector<std::shared_ptr<machine::process_record>> journal;
   std::vector<std::shared_ptr<child>> live;  // reapers not joined yet
@@ -112,15 +112,16 @@ void reap(child* c) {
     // The zombie is reaped only now, under the lock TerminateProcess checks,
     // so a signal never reaches a reused process id.
     ::waitpid(c->pid, nullptr, WNOHANG);
+    // The journal says so before any waiter wakes (lock order: wait, then registry).
+    auto& reg = processes();
+    {
+      std::lock_guard<std::mutex> registry_lock(reg.mutex);
+      c->record->running = false;
+      c->record->exit_code = code;
+      c->record->terminated = killed_on_request;
+      reg.changed.notify_all();
+    }
     notify_waiters();
-  }
-  auto& reg = processes();
-  {
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    c->record->running = false;
-    c->record->exit_code = code;
-    c->record->terminated = killed_on_request;
-    reg.changed.notify_all();
   }
   c->reaper_done = true;
 }
