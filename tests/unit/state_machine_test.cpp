@@ -1,0 +1,377 @@
+#include "state_machines/nolvane/state_machine.h"
+
+#include "common/process_flags.h"
+#include "state_machine_fakes.h"
+#include "trace_capture.h"
+
+#include <gtest/gtest.h>
+#include <winsim/machine.h>
+
+#include <algorithm>
+#include <regex>
+#include <stdexcept>
+
+namespace ostrel {
+namespace {
+
+using test::journal;
+using test::trace_capture;
+
+class StateMachineTest : public ::testing::Test {
+ protected:
+  StateMachineTest() {
+    sm_ = std::make_unique<state_machine>(device_, engine_.callbacks, queue_.queue, &stop_requested);
+    EXPECT_TRUE(sm_->set_config(reader_));
+  }
+  void TearDown() override { sm_.reset(); }
+
+  void deliver(events_t e) { sm_->handle_incoming_event(e); }
+  std::string top() const { return state_machine::state_name(sm_->state()); }
+  std::string sub() const { return sm_->sub_state_machine() ? sm_->sub_state_machine()->get_state_name() : "-"; }
+  // Index of the first captured line equal to `line` (newline added), or -1.
+  int line_index(const std::string& line) {
+    auto m = capture_.messages();
+    auto it = std::find(m.begin(), m.end(), line + "\n");
+    return it == m.end() ? -1 : static_cast<int>(it - m.begin());
+  }
+  std::vector<float> last_vector() {
+    auto all = engine_.sent();
+    return all.empty() ? std::vector<float>{} : all.back();
+  }
+
+  winsim::machine::scoped_machine machine_;
+  trace_capture capture_{0};
+  journal log_;
+  test::device_answers answers_;
+  std::shared_ptr<testing::NiceMock<test::mock_device>> device_ = test::make_device(log_, answers_);
+  test::fake_engine engine_{log_};
+  test::recording_queue queue_;
+  std::map<std::string, int32_t> settings_;
+  std::shared_ptr<testing::NiceMock<test::mock_reader>> reader_ = test::make_reader(settings_);
+  std::unique_ptr<state_machine> sm_;
+};
+
+TEST_F(StateMachineTest, InitialStateDecidesOnTheFirstDecidingEvent) {
+  const std::vector<std::pair<events_t, std::string>> to_stopped = {{SESSION_LOCK, "LOCKED"},
+                                                                     {REMOTE_DESKTOP, "ABSENT"},
+                                                                     {DISPLAY_OFF, "ABSENT"},
+                                                                     {STOP_MISCONFIGURED, "MISCONFIGURED"},
+                                                                     {HPD_SENSOR_UNAVAILABLE, "unknown"}};
+  for (const auto& [e, substate] : to_stopped) {
+    SCOPED_TRACE(event_name(e));
+    sm_ = std::make_unique<state_machine>(device_, engine_.callbacks, queue_.queue, &stop_requested);
+    deliver(e);
+    EXPECT_EQ(top(), "STOPPED");
+    EXPECT_EQ(sub(), substate);
+  }
+  for (events_t e : {SESSION_UNLOCK, NOT_REMOTE_DESKTOP, DISPLAY_ON, START_MACHINE}) {
+    SCOPED_TRACE(event_name(e));
+    sm_ = std::make_unique<state_machine>(device_, engine_.callbacks, queue_.queue, &stop_requested);
+    deliver(e);
+    EXPECT_EQ(top(), "RUNNING");
+    EXPECT_EQ(sub(), "ENGINE_OFF");
+  }
+
+  // Any other event leaves INITIAL; without a sub-machine only the engine hears of it.
+  sm_ = std::make_unique<state_machine>(device_, engine_.callbacks, queue_.queue, &stop_requested);
+  capture_.clear();
+  engine_.send_cb.Call(0, nullptr, 0);  // a separator in the recorded vectors
+  deliver(PROXIMITY_FAR);
+  EXPECT_EQ(top(), "INITIAL");
+  EXPECT_EQ(sub(), "-");
+  EXPECT_EQ(last_vector(), (std::vector<float>{3, 0, 0, -1, -1}));
+  EXPECT_EQ(engine_.ids.back(), 1407u);
+  EXPECT_EQ(engine_.sizes.back(), 20u);
+  EXPECT_EQ(capture_.messages(), std::vector<std::string>{"[sm] state_machine::handle_incoming_event: PROXIMITY_FAR\n"});
+
+  // RELOAD ends the load at once.
+  queue_.queue->add_event(LOCK_REQUESTED);
+  deliver(RELOAD);
+  EXPECT_EQ(top(), "INITIAL");
+  EXPECT_TRUE(queue_.drain().empty());  // QUIT emptied the queue
+  EXPECT_TRUE(capture_.contains("[sm] Adding QUIT from leave detection state machine"));
+
+  EXPECT_STREQ(state_machine::state_name(static_cast<state_machine::states_t>(3)), "");
+}
+
+TEST_F(StateMachineTest, TransitionsBuildTheNewSubMachineBeforeTheOldOneGoes) {
+  deliver(SESSION_UNLOCK);
+  ASSERT_EQ(top(), "RUNNING");
+  // RUNNING forwards everything else to the running machine.
+  deliver(START_SENSOR);
+  EXPECT_EQ(sub(), "USER_PRESENT");
+  deliver(RELOAD);
+  EXPECT_EQ(top(), "RUNNING");
+  EXPECT_TRUE(capture_.contains("[rsm] Adding QUIT from running state machine"));
+
+  for (events_t leave : {SESSION_LOCK, REMOTE_DESKTOP, DISPLAY_OFF, STOP_MISCONFIGURED, HPD_SENSOR_UNAVAILABLE}) {
+    SCOPED_TRACE(event_name(leave));
+    capture_.clear();
+    deliver(leave);
+    EXPECT_EQ(top(), "STOPPED");
+    const int built = line_index("[ssm] stopped_state_machine::stopped_state_machine()");
+    const int gone = line_index("[rsm] [~running_state_machine] Enter");
+    ASSERT_GE(built, 0);
+    ASSERT_GE(gone, 0);
+    EXPECT_LT(built, gone);
+    // The event reaches the new machine after the old one is gone.
+    EXPECT_LT(gone, line_index(std::string("[ssm] Incoming event in Locked state ") + event_name(leave)));
+
+    // STOPPED forwards everything else to the stopped machine.
+    deliver(PROXIMITY_FAR);
+    EXPECT_EQ(top(), "STOPPED");
+    EXPECT_TRUE(capture_.contains("[ssm] Incoming event in Locked state PROXIMITY_FAR"));
+
+    capture_.clear();
+    deliver(leave == HPD_SENSOR_UNAVAILABLE ? HPD_SENSOR_AVAILABLE : START_MACHINE);
+    EXPECT_EQ(top(), "RUNNING");
+    EXPECT_EQ(sub(), "ENGINE_OFF");
+    const int running_built = line_index("[rsm] [running_state_machine] Exit");
+    const int stopped_gone = line_index("[ssm] [~stopped_state_machine] Enter");
+    ASSERT_GE(running_built, 0);
+    ASSERT_GE(stopped_gone, 0);
+    EXPECT_LT(running_built, stopped_gone);
+  }
+}
+
+TEST_F(StateMachineTest, ResetKeepsTheSubMachineUntilTheNextTransition) {
+  deliver(SESSION_UNLOCK);
+  deliver(START_SENSOR);
+  sm_->reset();
+  EXPECT_EQ(top(), "INITIAL");
+  deliver(PROXIMITY_FAR);  // forwarded to the running machine left from before
+  EXPECT_EQ(top(), "INITIAL");
+  EXPECT_EQ(sub(), "USER_ABSENT");
+  EXPECT_EQ(last_vector(), (std::vector<float>{3, 0, 0, 2, 1}));
+  deliver(SESSION_LOCK);
+  EXPECT_EQ(top(), "STOPPED");
+  EXPECT_EQ(sub(), "LOCKED");
+}
+
+TEST_F(StateMachineTest, TraceLineAndStateVectorAfterEveryEvent) {
+  deliver(SESSION_UNLOCK);
+  const std::regex first(
+      R"(\[sm\] event:SESSION_UNLOCK state:RUNNING substate:ENGINE_OFF prev_event:NONE prev_state:INITIAL )"
+      R"(prev_substate:none duration:[0-9.e-]+\n)");
+  auto m = capture_.messages();
+  EXPECT_EQ(std::count_if(m.begin(), m.end(), [&](const std::string& l) { return std::regex_match(l, first); }), 1)
+      << capture_.dump();
+  EXPECT_TRUE(capture_.contains("[sm] Start handling of sub-state machine of event: SESSION_UNLOCK"));
+  EXPECT_TRUE(capture_.contains("[sm] End handling of sub-state machine of event: SESSION_UNLOCK"));
+  EXPECT_EQ(last_vector(), (std::vector<float>{1, 2, 0, 0, 0}));
+
+  deliver(START_SENSOR);
+  EXPECT_EQ(last_vector(), (std::vector<float>{21, 2, 2, 1, 0}));
+  EXPECT_EQ(capture_.count_containing(
+                "[sm] event:START_SENSOR state:RUNNING substate:USER_PRESENT prev_event:SESSION_UNLOCK "
+                "prev_state:RUNNING prev_substate:ENGINE_OFF duration:"),
+            1u);
+
+  // The same event again with no sub-state change: no lines, but the engine still hears of it.
+  capture_.clear();
+  const size_t vectors = engine_.sent().size();
+  deliver(START_SENSOR);
+  EXPECT_EQ(engine_.sent().size(), vectors + 1);
+  EXPECT_EQ(capture_.messages(), std::vector<std::string>{"[sm] state_machine::handle_incoming_event: START_SENSOR\n"});
+
+  // The same event again but with a sub-state change: the trace line comes, the handling lines do not.
+  deliver(PROXIMITY_FAR);
+  deliver(PROXIMITY_NEAR);
+  deliver(STOP_SENSOR);
+  capture_.clear();
+  deliver(STOP_SENSOR);  // ENGINE_OFF stays: nothing
+  EXPECT_EQ(capture_.count_containing("[sm] event:"), 0u);
+}
+
+TEST_F(StateMachineTest, FailureToBuildTheRunningMachineKeepsTheOldOne) {
+  deliver(SESSION_LOCK);
+  ASSERT_EQ(sub(), "LOCKED");
+  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::OS_VIDEO_TIMER_RECOVER)))
+      .WillByDefault([](const output_signal_package&) -> bool { throw std::runtime_error("no video timers"); });
+  const size_t vectors = engine_.sent().size();
+  deliver(START_MACHINE);
+  EXPECT_TRUE(capture_.contains("[sm] Handle incoming event failed: no video timers"));
+  EXPECT_EQ(top(), "RUNNING");
+  EXPECT_EQ(sub(), "LOCKED");
+  EXPECT_EQ(engine_.sent().size(), vectors);
+  testing::Mock::VerifyAndClear(device_.get());
+  device_ = test::make_device(log_, answers_);
+  sm_->set_device_interface(device_);
+}
+
+TEST_F(StateMachineTest, SetConfigReadsChecksAndComputesTheTimers) {
+  EXPECT_EQ(sm_->config().time_to_dim_ms, 40000);  // defaults: 45 s to lock, 5 s dimming
+  EXPECT_EQ(sm_->config().dim_duration_ms, 5000);
+
+  settings_["LockScreenTimeout"] = 10;
+  settings_["DimDuration"] = 8;
+  settings_["EnableAlwaysRequireSignIn"] = 1;
+  settings_["LockAfterDisplayOff"] = 1;
+  ASSERT_TRUE(sm_->set_config(reader_));
+  EXPECT_EQ(sm_->config().time_to_dim_ms, 5000);
+  EXPECT_EQ(sm_->config().dim_duration_ms, 8000);
+  EXPECT_TRUE(sm_->config().always_require_sign_in);
+  EXPECT_TRUE(sm_->config().force_lock_after_display_off);
+  EXPECT_FALSE(sm_->config().force_sleep_after_display_off);
+  EXPECT_FALSE(sm_->config().allow_leave_with_external_monitor);
+
+  settings_["LockScreenTimeout"] = 60;
+  settings_["DimDuration"] = 10;
+  ASSERT_TRUE(sm_->set_config(reader_));
+  EXPECT_EQ(sm_->config().time_to_dim_ms, 50000);  // display off 60 s after leaving
+  EXPECT_EQ(sm_->config().dim_duration_ms, 10000);
+
+  // Invalid values: every check is made, the old settings stay.
+  settings_["LockScreenTimeout"] = -1;
+  settings_["ResetOsIdleTimer"] = 2;
+  settings_["SleepAfterDisplayOff"] = -1;  // above 1 when read unsigned
+  capture_.clear();
+  EXPECT_FALSE(sm_->set_config(reader_));
+  EXPECT_EQ(capture_.messages(),
+            (std::vector<std::string>{"[sm] CONFIG ERROR: 'lock_screen_timeout' is negative\n",
+                                      "[sm] CONFIG ERROR: 'reset_os_idle_timer' is not boolean\n",
+                                      "[sm] CONFIG ERROR: 'force_sleep_after_display_off' is not boolean\n"}));
+  EXPECT_EQ(sm_->config().time_to_dim_ms, 50000);
+  EXPECT_FALSE(sm_->config().reset_os_idle_timer);
+
+  // Extreme values cannot overflow the arithmetic.
+  settings_.clear();
+  settings_["DimDuration"] = 0x7FFFFFFF;
+  ASSERT_TRUE(sm_->set_config(reader_));
+  EXPECT_EQ(sm_->config().time_to_dim_ms, 5000);
+  EXPECT_EQ(sm_->config().dim_duration_ms, int64_t{0x7FFFFFFF} * 1000);
+
+  // Each new sub-machine takes the settings of its time.
+  settings_["DimDuration"] = 5;
+  settings_["LockScreenTimeout"] = 0;
+  ASSERT_TRUE(sm_->set_config(reader_));
+  EXPECT_EQ(sm_->config().time_to_dim_ms, 5000);
+
+  reader_.reset();
+  EXPECT_FALSE(sm_->set_config(nullptr));
+  EXPECT_TRUE(capture_.contains("[sm] CONFIG ERROR: Unable to lock config reader when reading SM config"));
+}
+
+TEST_F(StateMachineTest, SensorAvailabilityKeepsDeviceCompatibilityInStep) {
+  settings_["DeviceCompatibility"] = 1;
+  EXPECT_CALL(*reader_, write_dword(testing::Field(&config::dword_entry::name, testing::StrEq("DeviceCompatibility")),
+                                    testing::_))
+      .Times(2);
+  deliver(SESSION_UNLOCK);
+  deliver(HPD_SENSOR_UNAVAILABLE);
+  EXPECT_EQ(settings_["DeviceCompatibility"], 0);
+  EXPECT_EQ(top(), "STOPPED");
+  EXPECT_EQ(sub(), "unknown");
+  EXPECT_EQ(capture_.count_containing("] Setting device compatability to 0"), 1u);
+  EXPECT_EQ(capture_.count_containing("[sm] [state_machine.cpp:"), 2u);  // both lines located
+  deliver(HPD_SENSOR_UNAVAILABLE);  // already 0: no write
+  deliver(HPD_SENSOR_AVAILABLE);
+  EXPECT_EQ(settings_["DeviceCompatibility"], 1);
+  EXPECT_EQ(top(), "RUNNING");
+  deliver(HPD_SENSOR_AVAILABLE);  // already 1: no write
+  EXPECT_EQ(top(), "RUNNING");
+  testing::Mock::VerifyAndClearExpectations(reader_.get());
+
+  reader_.reset();
+  deliver(HPD_SENSOR_UNAVAILABLE);
+  EXPECT_EQ(capture_.count_containing(
+                "] CONFIG WARNING: Unable to lock config reader when setting device compatability"),
+            1u);
+  EXPECT_EQ(top(), "STOPPED");
+}
+
+TEST_F(StateMachineTest, DisplayEventsRestoreTheVideoTimeouts) {
+  deliver(SESSION_UNLOCK);
+  size_t from = log_.size();
+  deliver(DISPLAY_OFF);
+  EXPECT_EQ(top(), "STOPPED");
+  EXPECT_EQ(sub(), "ABSENT");
+  // Restored before the transition, then the running machine restores its own on the way out.
+  EXPECT_EQ(log_.commands_since(from).at(0), "cmd:OS_VIDEO_TIMER_RECOVER");
+  EXPECT_TRUE(capture_.contains("[sm] [reset_os_video_timers] ExitResult of resetting os video timer: True"));
+
+  from = log_.size();
+  queue_.drain();
+  deliver(DISPLAY_ON);
+  EXPECT_EQ(top(), "STOPPED");
+  EXPECT_EQ(sub(), "UNLOCKED");
+  EXPECT_EQ(log_.commands_since(from), std::vector<std::string>{"cmd:OS_VIDEO_TIMER_RECOVER"});
+  EXPECT_EQ(queue_.drain(), std::vector<events_t>{START_MACHINE});
+
+  answers_.commands_succeed = false;
+  deliver(DISPLAY_OFF);
+  EXPECT_EQ(capture_.count_containing("] WARNING: Failed to reset os video timers"), 1u);
+  device_.reset();
+  deliver(DISPLAY_ON);
+  EXPECT_TRUE(capture_.contains("[sm] Unable to lock device interface for resetting os video timer"));
+  EXPECT_EQ(capture_.count_containing("] WARNING: Failed to reset os video timers"), 2u);
+}
+
+TEST_F(StateMachineTest, StartAsksForTheSessionOrGoesStopped) {
+  EXPECT_TRUE(sm_->start());
+  EXPECT_EQ(log_.entries(), (std::vector<std::string>{"ask:IS_USER_TOKEN_AVAILABLE", "ask:IS_SESSION_LOCKED",
+                                                       "ask:IS_REMOTE_SESSION"}));
+  EXPECT_TRUE(capture_.contains("[sm] Leave detection state machine has started"));
+  EXPECT_TRUE(queue_.drain().empty());
+
+  answers_.user_token_available = false;
+  EXPECT_TRUE(sm_->start());
+  EXPECT_TRUE(capture_.contains("[sm] User token is not available, going into stopped state"));
+  EXPECT_EQ(queue_.drain(), std::vector<events_t>{SESSION_LOCK});
+  deliver(SESSION_LOCK);
+  EXPECT_EQ(top(), "STOPPED");
+  EXPECT_EQ(sub(), "LOCKED");
+
+  device_.reset();
+  EXPECT_TRUE(sm_->start());
+  EXPECT_TRUE(capture_.contains("[sm] Unable to lock device interface for user token available"));
+  queue_.queue.reset();
+  EXPECT_FALSE(sm_->start());
+  EXPECT_TRUE(capture_.contains("[sm] Unable to lock event queue when starting ldsm"));
+}
+
+TEST_F(StateMachineTest, LockAndUnlockThroughTheQueue) {
+  // The real wiring: the queue's callback drives the machine. A pause
+  // condition holds, so the running machines stay in ENGINE_OFF and their
+  // polls push nothing that could interleave with the events below.
+  answers_.display_required = true;
+  auto queue = std::make_shared<event_queue>();
+  sm_->set_event_queue(queue);
+  std::vector<std::string> path;
+  queue->set_event_callback([&](events_t e) {
+    sm_->handle_incoming_event(e);
+    path.push_back(top() + "/" + sub());
+  });
+  queue->add_event(SESSION_UNLOCK);
+  queue->add_event(SESSION_LOCK);
+  queue->add_event(SESSION_UNLOCK);  // the stopped machine answers with START_MACHINE
+  while (queue->process_next_event()) {
+  }
+  EXPECT_EQ(path, (std::vector<std::string>{"RUNNING/ENGINE_OFF", "STOPPED/LOCKED", "STOPPED/UNLOCKED",
+                                            "RUNNING/ENGINE_OFF"}));
+  EXPECT_EQ(log_.count("engine:suspend"), 1u);
+  // RELOAD while running ends the load: the QUIT it pushes empties the queue.
+  queue->add_event(RELOAD);
+  queue->add_event(LOCK_REQUESTED);
+  EXPECT_TRUE(queue->process_next_event());
+  EXPECT_FALSE(queue->process_next_event());
+}
+
+TEST_F(StateMachineTest, GoneEngineAndDestructionOrder) {
+  auto empty = std::make_shared<engine_callback_interface>();
+  sm_->set_engine_interface(empty);
+  deliver(PROXIMITY_FAR);
+  EXPECT_TRUE(capture_.contains("[sm] Engine interface sensor input callback is nullptr"));
+  empty.reset();
+  deliver(PROXIMITY_FAR);
+  EXPECT_TRUE(capture_.contains("[sm] Unable to lock engine interface from push states to engine"));
+
+  deliver(SESSION_LOCK);
+  capture_.clear();
+  sm_.reset();
+  EXPECT_EQ(capture_.messages().at(0), "[sm] state_machine::~state_machine\n");
+  EXPECT_EQ(capture_.messages().at(1), "[ssm] [~stopped_state_machine] Enter\n");
+}
+
+}  // namespace
+}  // namespace ostrel

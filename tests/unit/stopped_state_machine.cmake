@@ -1,0 +1,3 @@
+nolvane_add_test(stopped_state_machine_tests NATIVE_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/stopped_state_machine_test.cpp
+  LIBS nolvane_state_machines nolvane_test_support winsim_kernel winsim_etw)
