@@ -93,6 +93,17 @@ class daemon_process {
     return true;
   }
 
+  // Waits until standard output holds `text`; false at the time-out.
+  bool wait_for_output(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = clock::now() + timeout;
+    for (;;) {
+      drain();
+      if (out_text_.find(text) != std::string::npos) return true;
+      if (clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
   bool running() {
     if (exited_) return false;
     return !wait(std::chrono::milliseconds(0));

@@ -48,11 +48,24 @@ void set_display_on(bool on);
 bool display_on();
 
 // Makes a desktop call fail with `error` in every process of this machine
-// (the daemon included), for the next `times` calls or, with -1, for all.
-// `function` is the Win32 name, e.g. "GetLastInputInfo" or "LockWorkStation".
+// (the daemon included), for the next `times` calls or, with -1, for all;
+// times 0 clears it. `function` is the Win32 name, e.g. "GetLastInputInfo",
+// "LockWorkStation", "PostMessageA", "DeviceIoControl" (the LCD), or
+// "GetProcAddress:<name>" for the lookup of one name.
 void fail_desktop_call(const std::string& function, DWORD error, int times = -1);
 
 // The desktop journal: one entry per desktop action of any process, in order.
+// Texts:
+//   lock_workstation
+//   monitor_power off|low|on                 broadcast SC_MONITORPOWER 2, 1, -1
+//   execution_state 0x80000003               SetThreadExecutionState flags
+//   brightness policy=0 ac=40 dc=40          LCD levels set
+//   window_created class=C ex_style=0x.. style=0x..
+//   window_shown class=C class_style=0x.. background=none|black|0x.. ex_style=0x.. style=0x..
+//                alpha=200|none show=3
+//   window_painted class=C background=..     its thread dispatched WM_PAINT
+//   window_hidden class=C
+//   window_destroyed class=C
 struct desktop_entry {
   unsigned long long time_ms = 0;  // steady clock, comparable between processes
   int pid = 0;
