@@ -1,0 +1,2 @@
+add_executable(timeout_latency_bench ${CMAKE_CURRENT_LIST_DIR}/timeout_latency_bench.cpp)
+target_link_libraries(timeout_latency_bench PRIVATE nolvane_state_machines benchmark::benchmark)
