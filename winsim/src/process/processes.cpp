@@ -37,11 +37,19 @@ struct child {
   std::shared_ptr<machine::process_record> record;
   std::thread reaper;
   std::atomic<bool> reaper_done{false};
+  std::atomic<int> open_handles{0};  // process and thread handle objects
 };
+
+void release_child(const std::shared_ptr<child>& c);
 
 class process_object : public kernel_object {
  public:
-  process_object(std::shared_ptr<child> c, bool is_thread) : child_(std::move(c)), is_thread_(is_thread) {}
+  process_object(std::shared_ptr<child> c, bool is_thread) : child_(std::move(c)), is_thread_(is_thread) {
+    ++child_->open_handles;
+  }
+  ~process_object() override {
+    if (--child_->open_handles == 0) release_child(child_);
+  }
   const char* type_name() const override { return is_thread_ ? "Thread" : "Process"; }
   bool waitable() const override { return true; }
   bool signaled() const override { return child_->exited; }
@@ -142,6 +150,31 @@ void join_finished_reapers() {
     }
   }
   for (auto& t : finished) t.join();
+}
+
+// The last handle to a child is gone: an ended (or terminated, so ending)
+// child's reaper is joined now rather than at the next start or reset, so a
+// program leaves no finished thread behind.
+void release_child(const std::shared_ptr<child>& c) {
+  bool ending;
+  {
+    std::lock_guard<std::mutex> lock(wait_mutex());
+    ending = c->exited || c->terminate_requested;
+  }
+  if (!ending) return;
+  std::thread reaper;
+  auto& reg = processes();
+  {
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    for (auto it = reg.live.begin(); it != reg.live.end(); ++it) {
+      if (it->get() == c.get()) {
+        reaper = std::move(c->reaper);
+        reg.live.erase(it);
+        break;
+      }
+    }
+  }
+  if (reaper.joinable()) reaper.join();
 }
 
 void end_all_children() {
