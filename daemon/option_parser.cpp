@@ -102,16 +102,14 @@ int option_parser::next(int* long_index) {
   // A long option: "--name" (place_ is just after the first '-').
   if (long_options_ != nullptr && place_ != argv_[index_] && *place_ == '-') {
     ++place_;
-    const int result = parse_long_option(long_index, /*short_too=*/false);
-    if (result != -1) {
-      place_ = end_of_word;
-      return result;
-    }
+    const int result = parse_long_option(long_index);
+    place_ = end_of_word;
+    return result;
   }
 
   const int option = static_cast<unsigned char>(*place_++);
   const char* letter = option == ':' ? nullptr : std::strchr(options_, option);
-  if (option == ':' || (option == '-' && *place_ != '\0') || letter == nullptr || option == '\0') {
+  if (option == ':' || (option == '-' && *place_ != '\0') || letter == nullptr) {
     // A lone "-" that is not an option letter is a non-option.
     if (option == '-' && *place_ == '\0') return -1;
     if (*place_ == '\0') ++index_;
@@ -131,7 +129,7 @@ int option_parser::next(int* long_index) {
       }
       place_ = argv_[index_];
     }
-    const int result = parse_long_option(long_index, /*short_too=*/false);
+    const int result = parse_long_option(long_index);
     place_ = end_of_word;
     return result;
   }
@@ -159,7 +157,7 @@ int option_parser::next(int* long_index) {
   return option;
 }
 
-int option_parser::parse_long_option(int* long_index, bool short_too) {
+int option_parser::parse_long_option(int* long_index) {
   const char* current = place_;
   ++index_;
 
@@ -182,8 +180,6 @@ int option_parser::parse_long_option(int* long_index, bool short_too) {
       exact = true;
       break;
     }
-    // One letter that is also a short option is not taken as a prefix.
-    if (short_too && length == 1) continue;
     if (match == -1) {
       match = i;
     } else if (!same_interpretation(long_options_[i], long_options_[match])) {
@@ -198,10 +194,6 @@ int option_parser::parse_long_option(int* long_index, bool short_too) {
   }
 
   if (match == -1) {
-    if (short_too) {
-      --index_;
-      return -1;
-    }
     if (print_errors()) diagnose(std::string("unknown option -- ") + current);
     rejected_ = 0;
     return '?';

@@ -53,7 +53,7 @@ class option_parser {
  private:
   enum flags : unsigned { permute = 0x1, all_arguments = 0x2 };
 
-  int parse_long_option(int* long_index, bool short_too);
+  int parse_long_option(int* long_index);
   void permute_arguments(int non_options_start, int non_options_end, int options_end);
   bool print_errors() const { return report_errors_ && *options_ != ':'; }
   int bad_argument() const { return *options_ == ':' ? ':' : '?'; }
