@@ -1,5 +1,6 @@
 // The platform checks of customer_specific_config_reader against the
 // simulated firmware driver, Transform key and power supply.
+#include "common/process_flags.h"
 #include "config/customer_specific_config_reader.h"
 #include "trace_capture.h"
 #include "wait_for.h"
@@ -129,6 +130,15 @@ TEST_F(ConfigPlatformTest, PluggedInUnlessTheAcLineIsOffline) {
   EXPECT_TRUE(customer_specific_config_reader::is_plugged_in());
   machine::set_ac_line_status(AC_LINE_UNKNOWN);
   EXPECT_TRUE(customer_specific_config_reader::is_plugged_in());
+
+  // Unreadable: the last known source stands.
+  trace_capture capture;
+  machine::fail_call("GetSystemPowerStatus", ERROR_GEN_FAILURE);
+  ostrel::plugged_in = false;
+  EXPECT_FALSE(customer_specific_config_reader::is_plugged_in());
+  ostrel::plugged_in = true;
+  EXPECT_TRUE(customer_specific_config_reader::is_plugged_in());
+  EXPECT_EQ(capture.count("[runner] Failed to get system power status\n"), 2u);
 }
 
 }  // namespace

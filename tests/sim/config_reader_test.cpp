@@ -196,15 +196,6 @@ TEST_F(ConfigReaderTest, AKeyThatCannotBeCreatedRaisesToTheCaller) {
   EXPECT_EQ(capture.count_containing("Using default value"), 0u);
 }
 
-TEST_F(ConfigReaderTest, StatusNames) {
-  EXPECT_STREQ(platform_status_name(ENABLED), "ENABLED");
-  EXPECT_STREQ(platform_status_name(DISABLED_IN_CONFIG), "DISABLED_IN_CONFIG");
-  EXPECT_STREQ(platform_status_name(DISABLED_IN_BIOS), "DISABLED_IN_BIOS");
-  EXPECT_STREQ(platform_status_name(DISABLED_IN_TABLET_MODE), "DISABLED_IN_TABLET_MODE");
-  EXPECT_STREQ(platform_status_name(4), "UNKNOWN");
-  EXPECT_STREQ(platform_status_name(-1), "UNKNOWN");
-}
-
 TEST_F(ConfigReaderTest, WritesFromSeveralThreadsKeepTheSubscriptionRunning) {
   reader_winreg reader(product_root, true, /*subscribe=*/true);
   reader.set_config_change_callback([] {});

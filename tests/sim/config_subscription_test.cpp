@@ -42,6 +42,7 @@ TEST_F(ConfigSubscriptionTest, EachValueChangeBelowTheRootCallsOnce) {
   reader_winreg reader(product_root, true, /*subscribe=*/true);
   reader.set_config_change_callback(counting());
   ASSERT_TRUE(armed());
+  EXPECT_FALSE(wait_for([&] { return calls_ != 0; }, quiet_period));  // nothing changed yet
 
   machine::set_registry_dword(user_on_battery, "Enable", 0);
   ASSERT_TRUE(wait_for([&] { return calls_ == 1; }));
