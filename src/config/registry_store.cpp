@@ -233,8 +233,9 @@ bool move_registry_key(registry_key& from, registry_key& to, access_mode mode, b
     const std::string name(child_name.data(), length);
     registry_key child_from(HKEY_LOCAL_MACHINE, from.path + "\\" + name);
     registry_key child_to(HKEY_LOCAL_MACHINE, to.path + "\\" + name);
-    const access_mode child_mode =
-        child_from.path.find("UserSettings") != std::string::npos ? access_mode::read_write : access_mode::default_access;
+    // Users may change settings anywhere under a UserSettings key.
+    const bool user_settings = child_from.path.find("UserSettings") != std::string::npos;
+    const access_mode child_mode = user_settings ? access_mode::read_write : access_mode::default_access;
     const bool copied = move_registry_key(child_from, child_to, child_mode, /*skip_values=*/false);
     child_from.close();
     child_to.close();

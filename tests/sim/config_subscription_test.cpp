@@ -110,6 +110,22 @@ TEST_F(ConfigSubscriptionTest, ChangeBeforeTheCallbackEndsThatSubscriptionAndAWr
   EXPECT_TRUE(wait_for([&] { return calls_ == 1; }));
 }
 
+TEST_F(ConfigSubscriptionTest, AFailedRegistrationEndsTheSubscriptionWithoutLeaking) {
+  const size_t handles = machine::open_handle_count();
+  {
+    machine::fail_call("RegNotifyChangeKeyValue", ERROR_ACCESS_DENIED, 1);
+    reader_winreg reader(product_root, true, true);
+    reader.set_config_change_callback(counting());
+    ASSERT_TRUE(wait_for([&] { return !reader.subscription_running(); }));
+    EXPECT_EQ(machine::open_handle_count(), handles + 1);  // only the reader's stop event
+    EXPECT_TRUE(reader.write_dword(values::device_compatibility, 1));
+    ASSERT_TRUE(armed());
+    machine::set_registry_dword(user_on_battery, "Enable", 0);
+    EXPECT_TRUE(wait_for([&] { return calls_ == 1; }));
+  }
+  EXPECT_EQ(machine::open_handle_count(), handles);
+}
+
 TEST_F(ConfigSubscriptionTest, DestroyingAWaitingReaderReturnsPromptlyAndClosesEverything) {
   const size_t handles = machine::open_handle_count();
   {
