@@ -27,7 +27,7 @@ class hid_engine {
   bool stop();
 
  private:
-  std::atomic<bool>* stop_requested_;
+  [[maybe_unused]] std::atomic<bool>* stop_requested_;  // kept for engines that watch it
   std::shared_ptr<event_queue> queue_;
   // Lives as long as COM references to it exist; this engine holds one
   // through _sensor_callbacks.

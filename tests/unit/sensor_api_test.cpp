@@ -232,7 +232,7 @@ TEST_F(SensorApiTest, InjectedFailuresAndNullAnswers) {
   EXPECT_EQ(sensor->GetState(&state), S_OK);
   EXPECT_EQ(winsim::machine::sensor_api_call_count("ISensor::GetState"), 3u);
 
-  winsim::machine::answer_null("ISensor::GetData");
+  winsim::machine::sensor_api_answer_null("ISensor::GetData");
   com_ptr<ISensorDataReport> report;
   EXPECT_EQ(sensor->GetData(report.put()), S_OK);
   EXPECT_FALSE(report);

@@ -102,11 +102,11 @@ TEST_F(SensorConnectionTest, EveryFailingCallWhileOpeningIsLoggedAndFails) {
 
   // Calls that succeed without an answer.
   trace_.clear();
-  winsim::machine::answer_null("CoCreateInstance");
+  winsim::machine::sensor_api_answer_null("CoCreateInstance");
   EXPECT_EQ(openSensor(connection_), -1);
   EXPECT_TRUE(trace_.contains("[runner] openSensor() nullptr"));
-  winsim::machine::answer_null("CoCreateInstance", false);
-  winsim::machine::answer_null("ISensorManager::GetSensorsByCategory");
+  winsim::machine::sensor_api_answer_null("CoCreateInstance", false);
+  winsim::machine::sensor_api_answer_null("ISensorManager::GetSensorsByCategory");
   EXPECT_EQ(openSensor(connection_), -1);
   EXPECT_TRUE(trace_.contains("[runner] Manager is nullptr"));
 }
@@ -159,7 +159,7 @@ TEST_F(SensorConnectionTest, StateFromCustomValueOverridesTheApiState) {
   EXPECT_TRUE(trace_.contains(
       "[runner] [get_sensor_state_from_custom_value] Failed to get sensor data, return value = 800700e8"));
 
-  winsim::machine::answer_null("ISensor::GetData");
+  winsim::machine::sensor_api_answer_null("ISensor::GetData");
   EXPECT_EQ(state_of_open_sensor(), SENSOR_STATE_NOT_AVAILABLE);
   EXPECT_TRUE(trace_.contains("[runner] [get_sensor_state_from_custom_value] pDataReport nullptr"));
 

@@ -75,7 +75,7 @@ size_t held_sensor_deliveries();
 // The named call succeeds but hands back a null pointer (a misbehaving
 // driver): "CoCreateInstance", "ISensorManager::GetSensorsByCategory",
 // "ISensor::GetData".
-void answer_null(const std::string& function, bool enabled = true);
+void sensor_api_answer_null(const std::string& function, bool enabled = true);
 
 // Objects of the simulated API (manager, collections, sensors, reports)
 // still alive; 0 once a program has released everything it obtained.

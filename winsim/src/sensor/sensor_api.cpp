@@ -558,7 +558,7 @@ size_t held_sensor_deliveries() {
   return s.held;
 }
 
-void answer_null(const std::string& function, bool enabled) {
+void sensor_api_answer_null(const std::string& function, bool enabled) {
   auto& s = api();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (enabled) {
