@@ -136,11 +136,12 @@ TEST_F(DeviceInterfaceSimTest, TheOverlayShowsUntilRemoved) {
 }
 
 // The daemon's directory comes from the narrow module path, unharmed by
-// non-ASCII characters, and its path is quoted, so a program planted at the
-// install path's first blank ("...\Prögrâm" for "...\Prögrâm Fïles\...") is
-// not run in its place.
+// non-ASCII characters and not cut at MAX_PATH, and its path is quoted, so a
+// program planted at the install path's first blank ("...\Prögrâm" for
+// "...\Prögrâm Fïles\...") is not run in its place.
 TEST_F(DeviceInterfaceSimTest, ANonAsciiInstallPathWithBlanksFindsTheRealDaemon) {
-  const std::string install = machine_.path() + "/Prögrâm Fïles";
+  const std::string install = machine_.path() + "/Prögrâm Fïles/" + std::string(150, 'd') + "/" + std::string(150, 'e');
+  ASSERT_GT(install.size(), static_cast<size_t>(MAX_PATH));
   fs::create_directories(install);
   fs::create_directories(machine_.path() + "/fake_daemon");
   fs::copy_file(PROBE_PATH, install + "/device_interface_probe");

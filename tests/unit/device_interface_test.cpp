@@ -446,6 +446,21 @@ TEST_F(DeviceInterfaceTest, TasksWhoseRunsCannotStartEndWithAnError) {
   EXPECT_TRUE(winsim::machine::processes().empty());
 }
 
+TEST_F(DeviceInterfaceTest, ATaskWithoutItsCancelEventIsNotStarted) {
+  // Such a watcher could not be stopped, and each 10-second limit of its
+  // monitor would be reported as activity; such an overlay could not be removed.
+  winsim::machine::fail_call("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_FALSE(ask(input_signal::USER_ACTIVITY));
+  EXPECT_TRUE(trace_.contains("[runner] ERROR: No activity event, not launching user activity proc"));
+  winsim::machine::fail_call("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1);
+  EXPECT_FALSE(send(output_signal::SHOW_DIM_SCREEN_OVERLAY, uint64_t{60000}));
+  EXPECT_TRUE(trace_.contains("[runner] ERROR: No dim event, not showing the overlay"));
+  EXPECT_TRUE(winsim::machine::processes().empty());
+  // The next request creates the event and starts.
+  EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
+  ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+}
+
 TEST_F(DeviceInterfaceTest, TeardownLeavesNoChildAndNoOpenEvent) {
   const size_t handles = winsim::machine::open_handle_count();
   {
