@@ -53,8 +53,8 @@ std::shared_ptr<ostrel::event_queue> demo_helpers_leave_windows::queue() {
   return event_queue_;
 }
 
-void demo_helpers_leave_windows::push(uint8_t event) {
-  if (auto q = queue()) q->add_event(static_cast<ostrel::events_t>(event));
+void demo_helpers_leave_windows::push(ostrel::events_t event) {
+  if (auto q = queue()) q->add_event(event);
 }
 
 bool demo_helpers_leave_windows::send_command(const ostrel::output_signal_package& package) {

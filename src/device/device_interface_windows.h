@@ -8,6 +8,7 @@
 
 #include "device/os_timer_manager_windows.h"
 #include "device_interface.h"
+#include "state_machines/nolvane/events.h"
 #include "unique_handle.h"
 
 #include <atomic>
@@ -44,7 +45,7 @@ class demo_helpers_leave_windows : public ostrel::device_interface {
   bool send(const ostrel::output_signal_package& package);
   bool query(const ostrel::input_signal_package& package);
   std::shared_ptr<ostrel::event_queue> queue();
-  void push(uint8_t event);
+  void push(ostrel::events_t event);
 
   // Task bodies.
   void user_activity_watcher();
