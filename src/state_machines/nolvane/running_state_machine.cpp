@@ -344,22 +344,15 @@ bool running_state_machine::stop_wait_for_activity() {
 
 bool running_state_machine::suspend_engine() {
   scope_trace trace(log_level::info, tag, "suspend_engine");
-  auto engine = engine_.lock();
-  if (!engine) {
-    trace_line(log_level::error, tag) << "Unable to lock engine interface from running state machine\n";
-    return false;
-  }
-  if (!engine->engine_state_cb) {
-    trace_line(log_level::error, tag) << "Engine interface suspend callback is nullptr\n";
-    return false;
-  }
-  const bool result = engine->engine_state_cb(true);
-  if (!result) trace_line(log_level::info, tag) << "Could not suspend engine\n";
-  return result;
+  return set_engine_suspended(true, "Could not suspend engine\n");
 }
 
 bool running_state_machine::resume_engine() {
   scope_trace trace(log_level::info, tag, "resume_engine");
+  return set_engine_suspended(false, "Could not resume engine\n");
+}
+
+bool running_state_machine::set_engine_suspended(bool suspend, const char* failure_text) {
   auto engine = engine_.lock();
   if (!engine) {
     trace_line(log_level::error, tag) << "Unable to lock engine interface from running state machine\n";
@@ -369,8 +362,8 @@ bool running_state_machine::resume_engine() {
     trace_line(log_level::error, tag) << "Engine interface suspend callback is nullptr\n";
     return false;
   }
-  const bool result = engine->engine_state_cb(false);
-  if (!result) trace_line(log_level::info, tag) << "Could not resume engine\n";
+  const bool result = engine->engine_state_cb(suspend);
+  if (!result) trace_line(log_level::info, tag) << failure_text;
   return result;
 }
 

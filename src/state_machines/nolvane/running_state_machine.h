@@ -85,6 +85,8 @@ class running_state_machine : public sub_state_machine_interface {
   bool stop_wait_for_activity();
   bool suspend_engine();
   bool resume_engine();
+  // Both go through the engine callback; only the failure line differs.
+  bool set_engine_suspended(bool suspend, const char* failure_text);
   bool send(output_signal signal, std::any payload, const char* gone_message);
   bool ask(input_signal signal, const char* gone_message);
 
