@@ -440,58 +440,11 @@ LRESULT WINAPI DispatchMessageA(const MSG* message) {
 
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds,
                                        DWORD wake_mask) {
-  using clock_type = std::chrono::steady_clock;
-  // The queue takes the last wait slot.
-  if (count > MAXIMUM_WAIT_OBJECTS - 1 || (count > 0 && handles == nullptr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return WAIT_FAILED;
-  }
-  std::vector<std::shared_ptr<winsim::detail::kernel_object>> objects;
-  bool polling = false;
-  for (DWORD i = 0; i < count; ++i) {
-    auto o = winsim::detail::lookup_handle(handles[i]);
-    if (!o || !o->waitable()) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
-    polling = polling || o->needs_polling();
-    objects.push_back(std::move(o));
-  }
   const DWORD thread = GetCurrentThreadId();
   auto& s = windows_state();
-  auto new_input = [&] {
+  // The thread's queue takes the wait slot after the last handle.
+  return winsim::detail::wait_for_handles(count, handles, wait_all, milliseconds, [&] {
     std::lock_guard<std::mutex> lock(s.mutex);
     return (s.queues[thread].new_input & wake_mask) != 0;
-  };
-
-  const bool forever = milliseconds == INFINITE;
-  const auto deadline = clock_type::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
-  constexpr auto polling_interval = std::chrono::milliseconds(5);
-  std::unique_lock<std::mutex> lock(winsim::detail::wait_mutex());
-  for (;;) {
-    if (wait_all) {
-      bool all = true;
-      for (const auto& o : objects) all = all && o->signaled();
-      if (all && new_input()) {
-        for (const auto& o : objects) o->on_wait_satisfied();
-        return WAIT_OBJECT_0;
-      }
-    } else {
-      for (DWORD i = 0; i < count; ++i) {
-        if (objects[i]->try_acquire()) return WAIT_OBJECT_0 + i;
-      }
-      if (new_input()) return WAIT_OBJECT_0 + count;
-    }
-    const auto now = clock_type::now();
-    if (!forever && now >= deadline) return WAIT_TIMEOUT;
-    if (polling) {
-      auto until = now + polling_interval;
-      if (!forever && deadline < until) until = deadline;
-      winsim::detail::wait_changed().wait_until(lock, until);
-    } else if (forever) {
-      winsim::detail::wait_changed().wait(lock);
-    } else {
-      winsim::detail::wait_changed().wait_until(lock, deadline);
-    }
-  }
+  });
 }

@@ -55,9 +55,22 @@ size_t open_handle_count();
 // Wakes every waiter after a state change made under wait_mutex().
 void notify_waiters();
 
+// The wait behind WaitForMultipleObjects. `extra_ready`, when given, is one
+// more condition (checked under wait_mutex()) that counts as the object after
+// the last handle, as MsgWaitForMultipleObjects' message queue does.
+DWORD wait_for_handles(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds,
+                       const std::function<bool()>& extra_ready);
+
 // Failure injection: true (and the error to report) when the named call is
 // set to fail. Counts down finite failures.
 bool should_fail(const char* function, DWORD* error);
+// The same for calls that report failure through GetLastError().
+inline bool should_fail_with_last_error(const char* function) {
+  DWORD error = 0;
+  if (!should_fail(function, &error)) return false;
+  SetLastError(error);
+  return true;
+}
 
 // Area state registers how to return to a new machine; machine::reset() runs these.
 void on_reset(std::function<void()> reset);

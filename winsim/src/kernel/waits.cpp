@@ -20,26 +20,21 @@ int try_wait_any(const std::vector<std::shared_ptr<kernel_object>>& objects) {
   return -1;
 }
 
-// Under wait_mutex(): true when every object was signalled and all were taken.
-bool try_wait_all(const std::vector<std::shared_ptr<kernel_object>>& objects) {
-  for (const auto& o : objects) {
-    if (!o->signaled()) return false;
-  }
-  for (const auto& o : objects) o->on_wait_satisfied();
-  return true;
-}
-
 }  // namespace
 
-DWORD WINAPI WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds, BOOL) {
-  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+namespace winsim::detail {
+
+DWORD wait_for_handles(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds,
+                       const std::function<bool()>& extra_ready) {
+  const DWORD limit = extra_ready ? MAXIMUM_WAIT_OBJECTS - 1 : MAXIMUM_WAIT_OBJECTS;
+  if ((count == 0 && !extra_ready) || count > limit || (count > 0 && handles == nullptr)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
   std::vector<std::shared_ptr<kernel_object>> objects;
   bool polling = false;
   for (DWORD i = 0; i < count; ++i) {
-    auto o = winsim::detail::lookup_handle(handles[i]);
+    auto o = lookup_handle(handles[i]);
     if (!o || !o->waitable()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
@@ -50,26 +45,38 @@ DWORD WINAPI WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL w
 
   const bool forever = milliseconds == INFINITE;
   const auto deadline = clock_type::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
-  std::unique_lock<std::mutex> lock(winsim::detail::wait_mutex());
+  std::unique_lock<std::mutex> lock(wait_mutex());
   for (;;) {
     if (wait_all) {
-      if (try_wait_all(objects)) return WAIT_OBJECT_0;
+      bool all = true;
+      for (const auto& o : objects) all = all && o->signaled();
+      if (all && (!extra_ready || extra_ready())) {
+        for (const auto& o : objects) o->on_wait_satisfied();
+        return WAIT_OBJECT_0;
+      }
     } else {
       int index = try_wait_any(objects);
       if (index >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(index);
+      if (extra_ready && extra_ready()) return WAIT_OBJECT_0 + count;
     }
     auto now = clock_type::now();
     if (!forever && now >= deadline) return WAIT_TIMEOUT;
     if (polling) {
       auto until = now + polling_interval;
       if (!forever && deadline < until) until = deadline;
-      winsim::detail::wait_changed().wait_until(lock, until);
+      wait_changed().wait_until(lock, until);
     } else if (forever) {
-      winsim::detail::wait_changed().wait(lock);
+      wait_changed().wait(lock);
     } else {
-      winsim::detail::wait_changed().wait_until(lock, deadline);
+      wait_changed().wait_until(lock, deadline);
     }
   }
+}
+
+}  // namespace winsim::detail
+
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds, BOOL) {
+  return winsim::detail::wait_for_handles(count, handles, wait_all, milliseconds, nullptr);
 }
 
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) {

@@ -27,13 +27,6 @@ event_log_state& state() {
   return *s;
 }
 
-bool fail_injected(const char* function) {
-  DWORD error = 0;
-  if (!winsim::detail::should_fail(function, &error)) return false;
-  SetLastError(error);
-  return true;
-}
-
 bool valid_type(WORD type) {
   switch (type) {
     case EVENTLOG_SUCCESS:
@@ -51,7 +44,7 @@ bool valid_type(WORD type) {
 }  // namespace
 
 HANDLE WINAPI RegisterEventSourceA(LPCSTR server, LPCSTR source) {
-  if (fail_injected("RegisterEventSourceA")) return nullptr;
+  if (winsim::detail::should_fail_with_last_error("RegisterEventSourceA")) return nullptr;
   if (server != nullptr && server[0] != '\0') {
     // Only the local machine's log exists here.
     SetLastError(RPC_S_SERVER_UNAVAILABLE);
@@ -72,7 +65,7 @@ HANDLE WINAPI RegisterEventSourceA(LPCSTR server, LPCSTR source) {
 
 BOOL WINAPI ReportEventA(HANDLE event_log, WORD type, WORD category, DWORD event_id, PSID, WORD string_count,
                          DWORD data_size, LPCSTR* strings, LPVOID raw_data) {
-  if (fail_injected("ReportEventA")) return FALSE;
+  if (winsim::detail::should_fail_with_last_error("ReportEventA")) return FALSE;
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   auto source = s.sources.find(event_log);
@@ -103,7 +96,7 @@ BOOL WINAPI ReportEventA(HANDLE event_log, WORD type, WORD category, DWORD event
 }
 
 BOOL WINAPI DeregisterEventSource(HANDLE event_log) {
-  if (fail_injected("DeregisterEventSource")) return FALSE;
+  if (winsim::detail::should_fail_with_last_error("DeregisterEventSource")) return FALSE;
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.sources.erase(event_log) == 0) {

@@ -71,13 +71,6 @@ scm_state& state() {
   return *s;
 }
 
-bool fail_injected(const char* function) {
-  DWORD error = 0;
-  if (!winsim::detail::should_fail(function, &error)) return false;
-  SetLastError(error);
-  return true;
-}
-
 // The SERVICE_ACCEPT_* bit a control needs; 0 for controls every service
 // receives (interrogate, device events, user-defined codes 128..255).
 bool accept_flag_for(DWORD control, DWORD* flag) {
@@ -122,7 +115,7 @@ bool dispatcher_done_locked(const scm_state& s) {
 }  // namespace
 
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
-  if (fail_injected("StartServiceCtrlDispatcherA")) return FALSE;
+  if (winsim::detail::should_fail_with_last_error("StartServiceCtrlDispatcherA")) return FALSE;
   auto& s = state();
   std::unique_lock<std::mutex> lock(s.mutex);
   if (!s.running) {
@@ -193,7 +186,7 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
 }
 
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR name, LPHANDLER_FUNCTION_EX handler, LPVOID context) {
-  if (fail_injected("RegisterServiceCtrlHandlerExA")) return nullptr;
+  if (winsim::detail::should_fail_with_last_error("RegisterServiceCtrlHandlerExA")) return nullptr;
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.connected) {
@@ -211,7 +204,7 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(LPCSTR name, LPHANDLE
 }
 
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
-  if (fail_injected("SetServiceStatus")) return FALSE;
+  if (winsim::detail::should_fail_with_last_error("SetServiceStatus")) return FALSE;
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.connected || handle == nullptr || handle != s.status_handle || s.handler == nullptr) {
@@ -233,7 +226,7 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
 }
 
 HPOWERNOTIFY WINAPI RegisterPowerSettingNotification(HANDLE recipient, LPCGUID setting, DWORD flags) {
-  if (fail_injected("RegisterPowerSettingNotification")) return nullptr;
+  if (winsim::detail::should_fail_with_last_error("RegisterPowerSettingNotification")) return nullptr;
   if (setting == nullptr || (flags != DEVICE_NOTIFY_WINDOW_HANDLE && flags != DEVICE_NOTIFY_SERVICE_HANDLE)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -252,7 +245,7 @@ HPOWERNOTIFY WINAPI RegisterPowerSettingNotification(HANDLE recipient, LPCGUID s
 }
 
 BOOL WINAPI UnregisterPowerSettingNotification(HPOWERNOTIFY handle) {
-  if (fail_injected("UnregisterPowerSettingNotification")) return FALSE;
+  if (winsim::detail::should_fail_with_last_error("UnregisterPowerSettingNotification")) return FALSE;
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   for (auto& r : s.registrations) {
