@@ -1,0 +1,88 @@
+// The road of one leave through the whole service: the sensor reports that
+// nobody is there, the screen dims, the display goes off; input brings the
+// user back.
+#include "service_fixture.h"
+
+#include <algorithm>
+
+namespace ostrel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ServiceLeaveTest : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    // The shortest leave: dim 5 s after the user left, display off 1 s later.
+    winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 0);
+    winsim::machine::set_registry_dword(system_settings_ac, "DimDuration", 1);
+    add_presence_sensor();
+    winsim::machine::start_display_physics();
+  }
+
+  static bool journal_contains(const std::string& part) {
+    const auto texts = winsim::machine::desktop_journal_texts();
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](const std::string& text) { return text.find(part) != std::string::npos; });
+  }
+
+  // The running machine has resumed the engine: the sensor's reports reach the service.
+  bool wait_until_user_present(size_t times = 1) {
+    return wait_for_trace("substate:USER_PRESENT", 15s, times) &&
+           wait_for([] { return winsim::machine::sensor_has_event_sink(0); }, 5s);
+  }
+};
+
+TEST_F(ServiceLeaveTest, TheUserLeavesTheScreenDimsTheDisplayGoesOffAndInputBringsItBack) {
+  start_service();
+  ASSERT_TRUE(wait_until_running()) << trace_.dump();
+  ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
+
+  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false)).has_value());
+  ASSERT_TRUE(wait_for_trace("event:PROXIMITY_FAR state:RUNNING substate:USER_ABSENT")) << trace_.dump();
+
+  // After the 5 s wait the overlay comes up, then the display goes off.
+  ASSERT_TRUE(wait_for([] { return journal_contains("window_shown class=KeltDimOverlayWindow"); }, 15s))
+      << trace_.dump();
+  ASSERT_TRUE(wait_for_trace("substate:DIMMING"));
+  ASSERT_TRUE(wait_for([] { return !winsim::machine::display_on(); }, 10s)) << trace_.dump();
+  ASSERT_TRUE(wait_for_trace("event:DISPLAY_OFF state:STOPPED substate:ABSENT")) << trace_.dump();
+  // The video time-out was lowered to turn the display off, and is back now.
+  ASSERT_TRUE(wait_for([] { return winsim::machine::video_timeout(SystemPowerPolicyAc) == 600; }, 5s));
+  ASSERT_TRUE(wait_for([] { return winsim::machine::open_window_count() == 0; }, 10s));
+
+  // The user touches the keyboard: display on, leave detection runs again.
+  winsim::machine::simulate_input();
+  ASSERT_TRUE(wait_for_trace("event:START_MACHINE state:RUNNING")) << trace_.dump();
+  ASSERT_TRUE(wait_until_user_present(2)) << trace_.dump();
+  EXPECT_TRUE(winsim::machine::display_on());
+
+  ASSERT_TRUE(stop_service()) << trace_.dump();
+  EXPECT_EQ(statuses().back().dwWin32ExitCode, 0u);
+  EXPECT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
+  EXPECT_EQ(winsim::machine::open_window_count(), 0u);
+}
+
+TEST_F(ServiceLeaveTest, TheUserComingBackWhileTheScreenDimsUndoesTheDimming) {
+  // Time enough to come back while the overlay shows.
+  winsim::machine::set_registry_dword(system_settings_ac, "DimDuration", 4);
+  start_service();
+  ASSERT_TRUE(wait_until_running()) << trace_.dump();
+  ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
+
+  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false)).has_value());
+  ASSERT_TRUE(wait_for([] { return journal_contains("window_shown class=KeltDimOverlayWindow"); }, 15s))
+      << trace_.dump();
+  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(true)).has_value());
+  ASSERT_TRUE(wait_for_trace("event:PROXIMITY_NEAR state:RUNNING substate:USER_PRESENT")) << trace_.dump();
+  // The overlay's daemon run has ended: no window is left on the desktop.
+  ASSERT_TRUE(wait_for([] { return winsim::machine::open_window_count() == 0; }, 10s));
+  EXPECT_TRUE(winsim::machine::display_on());
+
+  ASSERT_TRUE(stop_service()) << trace_.dump();
+  EXPECT_EQ(winsim::machine::video_timeout(SystemPowerPolicyAc), 600u);
+}
+
+}  // namespace
+}  // namespace ostrel::test
