@@ -1,0 +1,320 @@
+#include "simulation.h"
+
+#include <winsim/machine.h>
+
+#include <algorithm>
+#include <iomanip>
+#include <sstream>
+#include <thread>
+
+namespace nolvane_sim {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr milliseconds expect_timeout(15000);
+constexpr milliseconds stop_timeout(30000);
+constexpr milliseconds poll_interval(10);
+// How often a STOP that the SCM could not deliver yet is sent again.
+constexpr milliseconds stop_retry(250);
+
+const char* state_name(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED: return "SERVICE_STOPPED";
+    case SERVICE_START_PENDING: return "SERVICE_START_PENDING";
+    case SERVICE_STOP_PENDING: return "SERVICE_STOP_PENDING";
+    case SERVICE_RUNNING: return "SERVICE_RUNNING";
+    case SERVICE_CONTINUE_PENDING: return "SERVICE_CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING: return "SERVICE_PAUSE_PENDING";
+    case SERVICE_PAUSED: return "SERVICE_PAUSED";
+    default: return "unknown state";
+  }
+}
+
+std::string without_newlines(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
+// The first text at or after `*cursor` that contains `part`; moves the cursor past it.
+bool find_from(const std::vector<std::string>& texts, const std::string& part, size_t* cursor) {
+  for (size_t i = *cursor; i < texts.size(); ++i) {
+    if (texts[i].find(part) != std::string::npos) {
+      *cursor = i + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string hex(DWORD value) {
+  std::ostringstream text;
+  text << "0x" << std::hex << std::uppercase << value;
+  return text.str();
+}
+
+UCHAR etw_level(const std::string& name) {
+  if (name == "debug") return 5;  // verbose: every line
+  if (name == "error") return 2;
+  return 4;
+}
+
+void report_delivery(const winsim::machine::control_result& result, std::string* note) {
+  if (!result.delivered) *note = "not delivered (error " + std::to_string(result.error) + ")";
+}
+
+}  // namespace
+
+simulation::simulation(std::ostream& out, service_program program)
+    : out_(out), program_(std::move(program)), begin_(steady_clock::now()) {}
+
+simulation::~simulation() {
+  finish();
+  winsim::machine::stop_display_physics();
+  winsim::machine::stop_trace_session();
+}
+
+int simulation::run(const std::vector<step>& steps) {
+  for (const auto& s : steps) {
+    if (s.at_seconds >= 0) {
+      show_until(begin_ + std::chrono::duration_cast<steady_clock::duration>(
+                              std::chrono::duration<double>(s.at_seconds)));
+    }
+    show_news();
+    print("step", s.source);
+    if (s.words[0] == "expect") {
+      if (!expect(s)) {
+        ++failures_;
+        print("FAILED", "line " + std::to_string(s.line) + ": " + s.source);
+        break;
+      }
+      continue;
+    }
+    execute(s);
+    show_news();
+  }
+  if (!finish()) ++failures_;
+  show_news();
+  out_ << (failures_ == 0 ? "scenario passed" : "scenario FAILED") << std::endl;
+  return failures_ == 0 ? 0 : 1;
+}
+
+void simulation::execute(const step& s) {
+  const auto& w = s.words;
+  const std::string& command = w[0];
+  std::string note;
+  if (command == "start") {
+    start_service();
+  } else if (command == "trace") {
+    trace_level_ = etw_level(w[1]);
+    trace_tags_.assign(w.begin() + 2, w.end());
+    if (service_.valid()) note = "takes effect only before start";
+  } else if (command == "sensor") {
+    if (w[1] == "none") {
+      add_sensor_ = false;
+    } else {
+      winsim::machine::add_sensor(winsim::machine::sensor_description{});
+    }
+  } else if (command == "firmware") {
+    winsim::machine::set_firmware_driver_answer(static_cast<DWORD>(std::stoul(w[1], nullptr, 0)));
+  } else if (command == "registry") {
+    const std::string key = registry_key(w[1]);
+    if (w[3] == "dword") {
+      winsim::machine::set_registry_dword(key, w[2], static_cast<DWORD>(std::stoll(w[4], nullptr, 0)));
+    } else {
+      winsim::machine::set_registry_string(key, w[2], s.text);
+    }
+  } else if (command == "user") {
+    if (winsim::machine::sensor_count() == 0) {
+      note = "there is no presence sensor";
+    } else if (!winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(w[1] == "present"))) {
+      note = "nobody listens to the sensor";
+    }
+  } else if (command == "input") {
+    winsim::machine::simulate_input();
+  } else if (command == "session") {
+    const bool lock = w[1] == "lock" || w[1] == "unlock";
+    const bool on = w[1] == "lock" || w[1] == "remote";
+    if (lock) {
+      winsim::machine::set_session_locked(on);
+    } else {
+      winsim::machine::set_remote_session(on);
+    }
+    const DWORD type = lock ? (on ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK)
+                            : (on ? WTS_REMOTE_CONNECT : WTS_REMOTE_DISCONNECT);
+    report_delivery(winsim::machine::send_session_change(type), &note);
+  } else if (command == "power") {
+    send_power_change(w[1] == "mains");
+  } else if (command == "control") {
+    report_delivery(winsim::machine::send_control(SERVICE_CONTROL_STOP), &note);
+  } else if (command == "wait") {
+    double seconds = 0;
+    parse_seconds(w[1], &seconds);
+    show_until(steady_clock::now() +
+               std::chrono::duration_cast<steady_clock::duration>(std::chrono::duration<double>(seconds)));
+  }
+  if (!note.empty()) print("note", note);
+}
+
+void simulation::send_power_change(bool on_mains) {
+  winsim::machine::set_ac_line_status(on_mains ? AC_LINE_ONLINE : AC_LINE_OFFLINE);
+  std::string note;
+  report_delivery(winsim::machine::send_control(SERVICE_CONTROL_POWEREVENT, PBT_APMPOWERSTATUSCHANGE), &note);
+  if (!note.empty()) print("note", note);
+}
+
+bool simulation::expect(const step& s) {
+  const auto& w = s.words;
+  const std::string& what = w[1];
+  std::function<bool()> holds;
+  if (what == "trace") {
+    holds = [&] { return find_from(winsim::machine::trace_messages(), s.text, &trace_cursor_); };
+  } else if (what == "journal") {
+    holds = [&] { return find_from(winsim::machine::desktop_journal_texts(), s.text, &journal_cursor_); };
+  } else if (what == "display") {
+    const bool on = w[2] == "on";
+    holds = [on] { return winsim::machine::display_on() == on; };
+  } else if (what == "status") {
+    const DWORD state = w[2] == "running" ? SERVICE_RUNNING : SERVICE_STOPPED;
+    const bool check_exit = w.size() == 5;
+    const DWORD exit_code = check_exit ? static_cast<DWORD>(std::stoul(w[4], nullptr, 0)) : 0;
+    holds = [this, state, check_exit, exit_code] {
+      const auto statuses = winsim::machine::service_statuses();
+      if (statuses.empty() || statuses.back().dwCurrentState != state) return false;
+      if (state == SERVICE_STOPPED && !service_ended()) return false;
+      return !check_exit || statuses.back().dwWin32ExitCode == exit_code;
+    };
+  } else {  // registry
+    const std::string key = registry_key(w[2]);
+    holds = [&s, key] {
+      const std::string& name = s.words[3];
+      if (const auto text = winsim::machine::registry_string(key, name)) return *text == s.text;
+      const auto value = winsim::machine::registry_dword(key, name);
+      try {
+        return value && *value == static_cast<DWORD>(std::stoll(s.text, nullptr, 0));
+      } catch (const std::exception&) {
+        return false;
+      }
+    };
+  }
+  const auto started = steady_clock::now();
+  if (!show_until(holds, expect_timeout)) return false;
+  std::ostringstream took;
+  took << std::fixed << std::setprecision(3)
+       << std::chrono::duration<double>(steady_clock::now() - started).count() << " s";
+  print("ok", "after " + took.str());
+  return true;
+}
+
+void simulation::start_service() {
+  if (service_.valid()) {
+    print("note", "the service was started already");
+    return;
+  }
+  if (add_sensor_ && winsim::machine::sensor_count() == 0) {
+    winsim::machine::add_sensor(winsim::machine::sensor_description{});
+  }
+  winsim::machine::start_trace_session(trace_level_);
+  winsim::machine::start_scm("NolvaneSvc");
+  winsim::machine::start_display_physics();
+  service_ = std::async(std::launch::async, program_);
+}
+
+bool simulation::service_ended() const {
+  return service_.valid() && service_.wait_for(milliseconds(0)) == std::future_status::ready;
+}
+
+bool simulation::finish() {
+  if (!service_.valid()) return true;
+  if (!service_ended()) print("step", "control stop (end of scenario)");
+  auto last_try = steady_clock::now() - stop_retry;
+  const bool ended = show_until(
+      [&] {
+        if (service_ended()) return true;
+        if (steady_clock::now() - last_try >= stop_retry) {
+          last_try = steady_clock::now();
+          winsim::machine::send_control(SERVICE_CONTROL_STOP);
+        }
+        return false;
+      },
+      stop_timeout);
+  if (!ended) print("FAILED", "the service did not stop; waiting for it");
+  const int result = service_.get();
+  show_news();
+  print("program", "nolvane_service returned " + std::to_string(result));
+  winsim::machine::stop_scm();
+  winsim::machine::stop_display_physics();
+  return ended && result == 0;
+}
+
+bool simulation::show_until(const std::function<bool()>& done, milliseconds timeout) {
+  const auto deadline = steady_clock::now() + timeout;
+  for (;;) {
+    show_news();
+    if (done()) return true;
+    if (steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(poll_interval);
+  }
+}
+
+void simulation::show_until(steady_clock::time_point deadline) {
+  while (steady_clock::now() < deadline) {
+    show_news();
+    std::this_thread::sleep_for(std::min<steady_clock::duration>(poll_interval, deadline - steady_clock::now()));
+  }
+  show_news();
+}
+
+void simulation::show_news() {
+  const auto traces = winsim::machine::trace_messages();
+  for (; traces_shown_ < traces.size(); ++traces_shown_) {
+    const std::string& line = traces[traces_shown_];
+    const bool shown = trace_tags_.empty() || std::any_of(trace_tags_.begin(), trace_tags_.end(), [&](const auto& t) {
+                         return line.compare(0, t.size() + 2, "[" + t + "]") == 0;
+                       });
+    if (shown) print("trace", without_newlines(line));
+  }
+
+  const auto statuses = winsim::machine::service_statuses();
+  for (; statuses_shown_ < statuses.size(); ++statuses_shown_) {
+    const SERVICE_STATUS& s = statuses[statuses_shown_];
+    print("scm", std::string(state_name(s.dwCurrentState)) + "  controls " + hex(s.dwControlsAccepted) +
+                     "  exit code " + std::to_string(s.dwWin32ExitCode) + "  checkpoint " +
+                     std::to_string(s.dwCheckPoint));
+  }
+
+  const auto log = winsim::machine::event_log();
+  for (; event_log_shown_ < log.size(); ++event_log_shown_) {
+    const auto& strings = log[event_log_shown_].strings;
+    print("eventlog", without_newlines(strings.size() > 1 ? strings[1] : std::string()));
+  }
+
+  const auto processes = winsim::machine::processes();
+  for (; processes_shown_ < processes.size(); ++processes_shown_) {
+    std::string text;
+    for (const auto& argument : processes[processes_shown_].arguments) {
+      const size_t slash = argument.find_last_of("/\\");
+      text += (text.empty() && slash != std::string::npos ? argument.substr(slash + 1) : argument) + " ";
+    }
+    print("process", without_newlines(text));
+  }
+
+  const auto journal = winsim::machine::desktop_journal_texts();
+  for (; journal_shown_ < journal.size(); ++journal_shown_) print("desktop", journal[journal_shown_]);
+
+  const bool on = winsim::machine::display_on();
+  if (on != display_on_) {
+    display_on_ = on;
+    print("display", on ? "on" : "off");
+  }
+}
+
+void simulation::print(const std::string& source, const std::string& text) {
+  const double elapsed = std::chrono::duration<double>(steady_clock::now() - begin_).count();
+  out_ << std::fixed << std::setprecision(3) << std::setw(8) << elapsed << "  " << std::left << std::setw(9)
+       << source << std::right << text << std::endl;
+}
+
+}  // namespace nolvane_sim

@@ -1,0 +1,72 @@
+// Runs the service on the simulated laptop through a scenario, acting only
+// through winsim::machine, and shows what happens as it happens: the
+// service's trace lines, its status reports and event-log entries, the
+// daemon runs, the desktop journal and the display.
+#pragma once
+
+#include "scenario.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace nolvane_sim {
+
+// Runs the service's program entry; returns its result.
+using service_program = std::function<int()>;
+
+class simulation {
+ public:
+  // Expects a fresh machine (WINSIM_MACHINE set, state reset).
+  simulation(std::ostream& out, service_program program);
+  ~simulation();
+  simulation(const simulation&) = delete;
+  simulation& operator=(const simulation&) = delete;
+
+  // 0 when every expectation held and the service ended; 1 otherwise.
+  int run(const std::vector<step>& steps);
+
+ private:
+  void execute(const step& s);
+  bool expect(const step& s);
+  void start_service();
+  void send_power_change(bool on_mains);
+  // Ends the service if it still runs; true when it ended.
+  bool finish();
+
+  // Prints what happened since the last call.
+  void show_news();
+  bool show_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  void show_until(std::chrono::steady_clock::time_point deadline);
+  void print(const std::string& source, const std::string& text);
+
+  bool service_ended() const;
+
+  std::ostream& out_;
+  service_program program_;
+  std::chrono::steady_clock::time_point begin_;
+  std::future<int> service_;
+  UCHAR trace_level_ = 4;  // ETW "information": the service's info and error lines
+  std::vector<std::string> trace_tags_;  // empty: every trace line is shown
+  bool add_sensor_ = true;
+  int failures_ = 0;
+
+  // What has been shown already.
+  size_t traces_shown_ = 0;
+  size_t statuses_shown_ = 0;
+  size_t event_log_shown_ = 0;
+  size_t journal_shown_ = 0;
+  size_t processes_shown_ = 0;
+  bool display_on_ = true;
+  // Expectations of trace lines and journal entries match in order: each
+  // searches after the line the one before matched.
+  size_t trace_cursor_ = 0;
+  size_t journal_cursor_ = 0;
+};
+
+}  // namespace nolvane_sim
