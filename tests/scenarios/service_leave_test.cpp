@@ -84,5 +84,24 @@ TEST_F(ServiceLeaveTest, TheUserComingBackWhileTheScreenDimsUndoesTheDimming) {
   EXPECT_EQ(winsim::machine::video_timeout(SystemPowerPolicyAc), 600u);
 }
 
+TEST_F(ServiceLeaveTest, OnADeviceThatStartedIncompatibleTheChangeAfterAPresenceReportIsSwallowed) {
+  // DeviceCompatibility is 0 (missing) at start. A long wait keeps the
+  // screen from dimming meanwhile.
+  winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 120);
+  start_service();
+  ASSERT_TRUE(wait_until_running()) << trace_.dump();
+  ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
+
+  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false)).has_value());
+  ASSERT_TRUE(wait_for_trace("substate:USER_ABSENT")) << trace_.dump();
+  winsim::machine::set_registry_dword(user_settings_ac, "EnableWithExternalMonitor", 1);
+  EXPECT_FALSE(wait_for_trace("[runner] Reloading due to config change", 500ms));
+
+  winsim::machine::set_registry_dword(user_settings_ac, "EnableWithExternalMonitor", 0);
+  ASSERT_TRUE(wait_for_trace("[runner] Reloading due to config change")) << trace_.dump();
+  ASSERT_TRUE(wait_until_running(2)) << trace_.dump();
+  EXPECT_EQ(trace_.count("[runner] Reloading due to config change"), 1u);
+}
+
 }  // namespace
 }  // namespace ostrel::test
