@@ -274,14 +274,6 @@ void announce_pass(working_set& ws) {
   trace_line(log_level::info, tag) << "ACDC: " << (plugged_in ? "PluggedIn" : "OnBattery") << "\n";
 }
 
-void require_output_directory(const working_set& ws) {
-  std::string path;
-  if (check_output_directory(ws.output_directory, &path)) return;
-  // A directory the service cannot use is a configuration fault: the SCM
-  // and the event log learn of it (exit code 1610).
-  throw config::error("Output directory is not a directory: " + path);
-}
-
 void configure_state_machine(working_set& ws) {
   if (!ws.machine->set_config(ws.reader)) {
     trace_line(log_level::error, tag) << "WARNIGN: Setting State Machine Config failed\n";
@@ -384,7 +376,8 @@ pass_end run_pass(working_set& ws) {
   if (ws.platform == config::DISABLED_IN_BIOS) return bios_stop(ws);
   ws.reader->write_dword(values::enabled_in_bios, 1);
   ws.parameters.use_skelder = ws.reader->read_dword(values::use_skelder) != 0;
-  require_output_directory(ws);
+  // A directory the service cannot use ends it quietly, with exit code 0.
+  if (!check_output_directory(ws.output_directory, nullptr)) return pass_end::stop;
 
   build_pass_objects(ws);
   if (!hand_over_runner_parameters(*ws.runner, ws.parameters)) {
