@@ -22,7 +22,7 @@ using clock_type = std::chrono::steady_clock;
 // Two polls and some slack: how long a test waits for the task's next word.
 constexpr milliseconds next_poll(5000);
 
-class PauseConditionsTest : public ::testing::Test {
+class PauseConditionsTest : public ::testing::Test, protected test::collaborators {
  protected:
   void TearDown() override { rsm_.reset(); }
 
@@ -39,13 +39,6 @@ class PauseConditionsTest : public ::testing::Test {
     wait_for([&] { return clock_type::now() - t > milliseconds(200); });
   }
 
-  winsim::machine::scoped_machine machine_;
-  trace_capture capture_{0};
-  journal log_;
-  test::device_answers answers_;
-  std::shared_ptr<testing::NiceMock<test::mock_device>> device_ = test::make_device(log_, answers_);
-  test::fake_engine engine_{log_};
-  test::recording_queue queue_;
   std::unique_ptr<running_state_machine> rsm_;
 };
 

@@ -26,7 +26,7 @@ sm_config short_timers(int64_t time_to_dim_ms = 100, int64_t dim_duration_ms = 1
   return c;
 }
 
-class RunningStateMachineTest : public ::testing::Test {
+class RunningStateMachineTest : public ::testing::Test, protected test::collaborators {
  protected:
   void TearDown() override { rsm_.reset(); }
 
@@ -60,13 +60,6 @@ class RunningStateMachineTest : public ::testing::Test {
     return queue_.count(LOCK_REQUESTED) == before;
   }
 
-  winsim::machine::scoped_machine machine_;
-  trace_capture capture_{0};
-  journal log_;
-  test::device_answers answers_;
-  std::shared_ptr<testing::NiceMock<test::mock_device>> device_ = test::make_device(log_, answers_);
-  test::fake_engine engine_{log_};
-  test::recording_queue queue_;
   std::unique_ptr<running_state_machine> rsm_;
 };
 

@@ -8,9 +8,11 @@
 #include "device_interface.h"
 #include "engine_callback_interface.h"
 #include "state_machines/nolvane/event_queue.h"
+#include "trace_capture.h"
 #include "wait_for.h"
 
 #include <gmock/gmock.h>
+#include <winsim/machine.h>
 
 #include <algorithm>
 #include <atomic>
@@ -230,6 +232,18 @@ struct recording_queue {
 
   std::shared_ptr<event_queue> queue;
   std::vector<events_t> delivered;
+};
+
+// What every state-machine test fixture holds: a fresh simulated machine, a
+// trace session, the journal of collaborator calls and the fakes writing it.
+struct collaborators {
+  winsim::machine::scoped_machine machine_;
+  trace_capture capture_{0};
+  journal log_;
+  device_answers answers_;
+  std::shared_ptr<testing::NiceMock<mock_device>> device_ = make_device(log_, answers_);
+  fake_engine engine_{log_};
+  recording_queue queue_;
 };
 
 }  // namespace ostrel::test

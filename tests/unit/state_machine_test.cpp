@@ -17,7 +17,7 @@ namespace {
 using test::journal;
 using test::trace_capture;
 
-class StateMachineTest : public ::testing::Test {
+class StateMachineTest : public ::testing::Test, protected test::collaborators {
  protected:
   StateMachineTest() {
     sm_ = std::make_unique<state_machine>(device_, engine_.callbacks, queue_.queue, &stop_requested);
@@ -39,13 +39,6 @@ class StateMachineTest : public ::testing::Test {
     return all.empty() ? std::vector<float>{} : all.back();
   }
 
-  winsim::machine::scoped_machine machine_;
-  trace_capture capture_{0};
-  journal log_;
-  test::device_answers answers_;
-  std::shared_ptr<testing::NiceMock<test::mock_device>> device_ = test::make_device(log_, answers_);
-  test::fake_engine engine_{log_};
-  test::recording_queue queue_;
   std::map<std::string, int32_t> settings_;
   std::shared_ptr<testing::NiceMock<test::mock_reader>> reader_ = test::make_reader(settings_);
   std::unique_ptr<state_machine> sm_;

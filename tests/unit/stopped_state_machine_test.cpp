@@ -63,7 +63,7 @@ const std::vector<std::pair<ssm::states_t, std::vector<events_t>>> paths = {
     {ssm::SENSOR_UNAVAILABLE, {HPD_SENSOR_UNAVAILABLE}},
 };
 
-class StoppedStateMachineTest : public ::testing::Test {
+class StoppedStateMachineTest : public ::testing::Test, protected test::collaborators {
  protected:
   std::unique_ptr<ssm> create(bool always_require_sign_in = false) {
     sm_config c;
@@ -89,13 +89,6 @@ class StoppedStateMachineTest : public ::testing::Test {
   }
   ssm::states_t state_of(const ssm& m) { return static_cast<ssm::states_t>(m.get_state_value()); }
 
-  winsim::machine::scoped_machine machine_;
-  trace_capture capture_{0};
-  journal log_;
-  test::device_answers answers_;
-  std::shared_ptr<testing::NiceMock<test::mock_device>> device_ = test::make_device(log_, answers_);
-  test::fake_engine engine_{log_};
-  test::recording_queue queue_;
 };
 
 TEST_F(StoppedStateMachineTest, ConstructionSuspendsTheEngineAndDestructionResumesNothing) {
