@@ -76,18 +76,27 @@ LSTATUS copy_name(const std::string& name, LPSTR buffer, LPDWORD length) {
   return ERROR_SUCCESS;
 }
 
+// What creating and opening a sub-key check first, in Windows' order: the
+// out-parameter is cleared, then the parent handle and the path are checked.
+LSTATUS begin_key_lookup(const char* function, HKEY key, LPCSTR sub_key, PHKEY result,
+                         std::shared_ptr<key_object>* parent, std::vector<std::string>* parts) {
+  if (result != nullptr) *result = nullptr;
+  LSTATUS status = ERROR_SUCCESS;
+  if (injected(function, &status)) return status;
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  if ((status = usable_key(key, 0, parent)) != ERROR_SUCCESS) return status;
+  if (!reg::split_path(sub_key, parts)) return ERROR_BAD_PATHNAME;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR, DWORD, REGSAM desired, LPSECURITY_ATTRIBUTES,
                                PHKEY result, LPDWORD disposition) {
-  if (result != nullptr) *result = nullptr;
-  LSTATUS status = ERROR_SUCCESS;
-  if (injected("RegCreateKeyExA", &status)) return status;
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<key_object> parent;
-  if ((status = usable_key(key, 0, &parent)) != ERROR_SUCCESS) return status;
   std::vector<std::string> parts;
-  if (!reg::split_path(sub_key, &parts)) return ERROR_BAD_PATHNAME;
+  const LSTATUS status = begin_key_lookup("RegCreateKeyExA", key, sub_key, result, &parent, &parts);
+  if (status != ERROR_SUCCESS) return status;
 
   std::shared_ptr<key_node> node;
   bool created = false;
@@ -105,14 +114,10 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR, DWORD, RE
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM desired, PHKEY result) {
-  if (result != nullptr) *result = nullptr;
-  LSTATUS status = ERROR_SUCCESS;
-  if (injected("RegOpenKeyExA", &status)) return status;
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<key_object> parent;
-  if ((status = usable_key(key, 0, &parent)) != ERROR_SUCCESS) return status;
   std::vector<std::string> parts;
-  if (!reg::split_path(sub_key, &parts)) return ERROR_BAD_PATHNAME;
+  const LSTATUS status = begin_key_lookup("RegOpenKeyExA", key, sub_key, result, &parent, &parts);
+  if (status != ERROR_SUCCESS) return status;
 
   std::shared_ptr<key_node> node;
   {
