@@ -256,11 +256,16 @@ std::string settings_markdown() {
       << "` (used on battery) of its key. The service switches when the power source changes.\n\n"
       << "A DWORD that is missing, of another type, or outside its limits is replaced by its default, and the "
          "trace shows `[reg] Using default value <default> for entry <name>: \"<reason>\"`.\n\n"
-      << "Administrators may set every value. Members of Users may set the values under `" << config::user_settings
-      << "` and its `" << config::plugged_in_word << "` and `" << config::on_battery_word
-      << "` keys: the service grants that right each time it starts. Uninstalling or upgrading Nolvane never "
-         "deletes these values. Examples to import with `reg import` are in [examples](examples/); the same "
-         "settings can be set by Group Policy with the templates in `packaging/policy/`.\n\n"
+      << "Changing a value needs administrator rights. At every start the service copies the values it finds "
+         "in the sub-keys of its own service key `HKLM\\"
+      << config::former_service_key
+      << "` (where settings used to live) into the product key, never over a value already there; it resets the "
+         "rights of the product key to the inherited ones and gives members of Users the right to set values in "
+         "every `"
+      << config::user_settings
+      << "` key that also exists under the service key. Uninstalling or upgrading Nolvane never deletes the "
+         "settings. Examples to import with `reg import` are in [examples](examples/); the same settings can be "
+         "set by Group Policy with the templates in `packaging/policy/`.\n\n"
       << "## Settings\n\n";
   markdown_summary(out, settings);
   for (const auto& value : settings) markdown_value(out, value);
