@@ -17,9 +17,10 @@ target_include_directories(nolvane_packaging_wine_support PUBLIC ${CMAKE_CURRENT
 target_link_libraries(nolvane_packaging_wine_support PUBLIC advapi32)
 
 # A second package for the upgrade check: the same programs under the next
-# version. It leaves out starting the service: under Wine a service start
-# fails once the product key exists (Wine gives registry keys no inherited
-# rights, and the service resets the key's rights at every start).
+# version. It leaves out starting the service: under Wine the service cannot
+# start once the product key exists (Wine gives registry keys no inherited
+# rights, so the service's reset of the key's rights locks everybody out),
+# and whether msiexec notices in time would make the check flaky.
 set(upgrade_version "${NOLVANE_VERSION}")
 string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$" _ "${upgrade_version}")
 math(EXPR next_third "${CMAKE_MATCH_3} + 1")
