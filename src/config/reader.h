@@ -97,6 +97,29 @@ inline constexpr dword_entry sleep_after_display_off{"SleepAfterDisplayOff", 0, 
 inline constexpr dword_entry lock_after_display_off{"LockAfterDisplayOff", 0, 0, 1, system_settings, false};
 // Read from the Transform root.
 inline constexpr dword_entry mm{"MM", 1, 0, 9999, "CurrentStatus", false};
+
+// Every value under the product root, as the settings reference and the
+// policy templates are generated from them (mm is the laptop maker's).
+inline constexpr const dword_entry* product_dword_entries[] = {
+    &enable,
+    &opmode,
+    &debug_mode,
+    &lock_screen_timeout,
+    &sensor_sleep_duration,
+    &dim_duration,
+    &device_compatibility,
+    &enabled_in_bios,
+    &enable_always_require_sign_in,
+    &use_skelder,
+    &delayed_start_time,
+    &enable_with_external_monitor,
+    &enable_with_display_required,
+    &reset_os_idle_timer,
+    &allow_leave_when_system_timer_disabled,
+    &sleep_after_display_off,
+    &lock_after_display_off,
+};
+inline constexpr const string_entry* product_string_entries[] = {&output_directory, &version};
 }  // namespace values
 
 // The abstract reader. Slot order matters to nobody outside this process,

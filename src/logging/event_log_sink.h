@@ -4,6 +4,7 @@
 
 #include "logging/logger.h"
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -11,13 +12,18 @@
 namespace ostrel::logging {
 
 // The event-log source every entry is written under; also the first
-// insertion string of each entry (no message file is installed, so the
-// entry carries its text as the second one).
+// insertion string of each entry. The entry carries its text as the second
+// one, which the message table in the service executable shows as it is.
 inline constexpr const char* event_source_name = "Ostrel Virtual Sensor";
 
 // The id and type of every entry the service writes.
 inline constexpr uint32_t service_event_id = 0x40020002;
 inline constexpr uint16_t service_event_type = 4;  // EVENTLOG_INFORMATION_TYPE
+// Ids whose repetition in debug mode is traced at info and error level.
+inline constexpr uint32_t service_warning_event_id = 0x80020003;
+inline constexpr uint32_t service_error_event_id = 0xC0020004;
+// Every id the sink knows; the message table has a text for each.
+inline constexpr uint32_t known_event_ids[] = {service_event_id, service_warning_event_id, service_error_event_id};
 
 class event_log_sink {
  public:
@@ -32,6 +38,10 @@ class event_log_sink {
 
   // 0xC0020004 → error, 0x80020003 → info, any other id → debug.
   static log_level repetition_level(uint32_t event_id);
+
+  // The insertion strings of an entry: the source name, then the message.
+  // The array points into `message`.
+  static std::array<const char*, 2> insertion_strings(const std::string& message);
 
  private:
   event_log_sink() = default;
