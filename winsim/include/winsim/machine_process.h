@@ -19,6 +19,7 @@ struct process_record {
   std::string desktop;                  // lpDesktop, "" when none
   DWORD creation_flags = 0;
   bool std_handles_redirected = false;  // stdout/stderr went to an inherited pipe
+  std::vector<HANDLE> inherited_handles;  // the parent's handles the child holds too, same values
   bool running = true;
   bool terminated = false;              // ended by TerminateProcess
   DWORD exit_code = STILL_ACTIVE;
