@@ -3,6 +3,7 @@
 // when one can be had), with its standard output and error on one pipe.
 // The wait is either bounded by 10 seconds or unbounded but cancellable
 // through an event; a child that does not end by itself is terminated.
+// The child inherits its own pipe end and nothing else of this process.
 #pragma once
 
 #include "unique_handle.h"
@@ -45,6 +46,9 @@ class winprocess {
   bool wait_for_process();
 
  private:
+  // The pipe for the child's output; without it the child runs uncaptured.
+  void make_output_pipe();
+  BOOL start_child(std::string& command, PROCESS_INFORMATION* info);
   std::string read_output();
 
   unique_pipe read_end_;
@@ -52,7 +56,8 @@ class winprocess {
   std::optional<unique_handle> user_token_;
   HANDLE cancel_event_;
   uint32_t exit_code_ = no_exit_code;
-  STARTUPINFOA startup_info_{};
+  // Extended, to carry the list of handles the child may inherit.
+  STARTUPINFOEXA startup_info_{};
   unique_process process_;
   unique_handle thread_;
   SECURITY_ATTRIBUTES pipe_security_{};

@@ -42,13 +42,15 @@ TEST_F(WinprocessTest, ChildExitCodeAndBothStreamsComeBackThroughOnePipe) {
   EXPECT_TRUE(trace_.contains("[runner] Executing [" + command + "] with user token"));
   EXPECT_TRUE(trace_.contains("[runner] process: WAIT_OBJECT_0:"));
 
-  // What the child got: the interactive desktop, no window, the pipe.
+  // What the child got: the interactive desktop, no window, the pipe and
+  // nothing else.
   auto started = winsim::machine::processes();
   ASSERT_EQ(started.size(), 1u);
   EXPECT_EQ(started[0].desktop, "winsta0\\default");
-  EXPECT_EQ(started[0].creation_flags, static_cast<DWORD>(CREATE_NO_WINDOW));
+  EXPECT_EQ(started[0].creation_flags, static_cast<DWORD>(CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT));
   EXPECT_TRUE(started[0].with_user_token);
   EXPECT_TRUE(started[0].std_handles_redirected);
+  EXPECT_EQ(started[0].inherited_handles.size(), 1u);
 
   // Output ends at the first zero byte; a silent child gives an empty text;
   // without an output pointer nothing is read.
@@ -97,6 +99,32 @@ TEST_F(WinprocessTest, SettingTheCancelEventEndsTheWaitAtOnceAndTerminatesTheChi
   EXPECT_EQ(record.exit_code, 0u);
   // The runner neither reset nor closed the event it was given.
   EXPECT_EQ(::WaitForSingleObject(cancel.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+// The watcher, the overlay and the state machine start children at the same
+// time: a long-lived child must not hold another run's pipe.
+TEST_F(WinprocessTest, EachChildInheritsItsOwnPipeEndAndNoOtherRunsEnd) {
+  unique_event cancel(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::thread long_run([&] {
+    winprocess run(cancel.get());
+    EXPECT_TRUE(run.exec(child("--sleep 60000")));
+  });
+  ASSERT_TRUE(wait_for([] { return winsim::machine::running_process_count() == 1; }));
+  {
+    winprocess query;
+    std::string output;
+    ASSERT_TRUE(query.exec(child("--out 55"), &output));
+    EXPECT_EQ(output, "55");
+  }
+  ::SetEvent(cancel.get());
+  long_run.join();
+  const auto started = winsim::machine::processes();
+  ASSERT_EQ(started.size(), 2u);
+  for (const auto& p : started) {
+    EXPECT_EQ(p.inherited_handles.size(), 1u) << p.command_line;
+    EXPECT_TRUE(p.std_handles_redirected) << p.command_line;
+  }
+  EXPECT_NE(started[0].inherited_handles, started[1].inherited_handles);
 }
 
 TEST_F(WinprocessTest, MissingProgramFailsAndSaysWhetherATokenWasUsed) {
@@ -168,30 +196,38 @@ TEST_F(WinprocessTest, NoHandleIsLeftOpenAfterARun) {
   EXPECT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
 }
 
-TEST_F(WinprocessTest, PipeFailuresLeaveTheChildRunningWithoutCapture) {
-  winsim::machine::fail_call("CreatePipe", ERROR_NOT_ENOUGH_MEMORY, 1);
-  {
-    winprocess run;
-    std::string output = "poison";
-    ASSERT_TRUE(run.exec(child("--out lost --exit 4"), &output));
-    EXPECT_EQ(run.exit_code(), 4u);
-    EXPECT_EQ(output, "");
+// Without its pipe, or without the list that limits what it inherits, the
+// child still runs, uncaptured, and inherits nothing at all (this process's
+// own inheritable pipe included).
+TEST_F(WinprocessTest, PipeOrHandleListFailuresRunTheChildUncapturedAndInheritingNothing) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE other_read = nullptr, other_write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&other_read, &other_write, &inheritable, 0));
+  const std::vector<std::pair<const char*, const char*>> failures = {
+      {"CreatePipe", "[runner] Failed to create pipe for sub process"},
+      {"SetHandleInformation", "[runner] Failed to set handle information for sub process"},
+      {"InitializeProcThreadAttributeList", "[runner] Failed to limit the handles of sub process"},
+      {"UpdateProcThreadAttribute", "[runner] Failed to limit the handles of sub process"},
+  };
+  uint32_t code = 4;
+  for (const auto& [function, message] : failures) {
+    winsim::machine::fail_call(function, ERROR_NOT_ENOUGH_MEMORY, 1);
+    trace_.clear();
+    {
+      winprocess run;
+      std::string output = "poison";
+      ASSERT_TRUE(run.exec(child("--out lost --exit " + std::to_string(code)), &output)) << function;
+      EXPECT_EQ(run.exit_code(), code) << function;
+      EXPECT_EQ(output, "") << function;
+    }
+    EXPECT_TRUE(trace_.contains(message)) << function << "\n" << trace_.dump();
+    const auto started = winsim::machine::processes().back();
+    EXPECT_FALSE(started.std_handles_redirected) << function;
+    EXPECT_TRUE(started.inherited_handles.empty()) << function;
+    ++code;
   }
-  EXPECT_TRUE(trace_.contains("[runner] Failed to create pipe for sub process"));
-
-  winsim::machine::fail_call("SetHandleInformation", ERROR_INVALID_HANDLE, 1);
-  {
-    winprocess run;
-    std::string output = "poison";
-    ASSERT_TRUE(run.exec(child("--out lost --exit 5"), &output));
-    EXPECT_EQ(run.exit_code(), 5u);
-    EXPECT_EQ(output, "");
-  }
-  EXPECT_TRUE(trace_.contains("[runner] Failed to set handle information for sub process"));
-  auto started = winsim::machine::processes();
-  ASSERT_EQ(started.size(), 2u);
-  EXPECT_FALSE(started[0].std_handles_redirected);
-  EXPECT_FALSE(started[1].std_handles_redirected);
+  ::CloseHandle(other_read);
+  ::CloseHandle(other_write);
 }
 
 TEST_F(WinprocessTest, AFailedTerminationIsReportedWithTheSystemText) {
