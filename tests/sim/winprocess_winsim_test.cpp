@@ -123,11 +123,11 @@ TEST_F(WinsimProcessTest, ProgramsAreFoundWhereWindowsLooks) {
   EXPECT_EQ(code, 9u);
   EXPECT_EQ(output, "stopped now\n");
 
-  // Not found: the file, or already the path.
+  // Not found: the search reports a missing directory as a missing file.
   EXPECT_EQ(run("no_such_program_anywhere --x", nullptr, nullptr, &error), "");
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(run("\"C:\\No Such Dir\\x.exe\"", nullptr, nullptr, &error), "");
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(run("\"C:\\Program Files\\Tool Dir\\missing.exe\"", nullptr, nullptr, &error), "");
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
