@@ -39,6 +39,9 @@ class winprocess {
   bool exec(std::string command, std::string* output = nullptr);
 
   uint32_t exit_code() const { return exit_code_; }
+  // True once the child has exited by itself and its exit code was read:
+  // after a termination or a failed read exit_code() is no answer.
+  bool has_exit_code() const { return has_exit_code_; }
   bool has_user_token() const { return user_token_.has_value(); }
 
  protected:
@@ -56,6 +59,7 @@ class winprocess {
   std::optional<unique_handle> user_token_;
   HANDLE cancel_event_;
   uint32_t exit_code_ = no_exit_code;
+  bool has_exit_code_ = false;
   // Extended, to carry the list of handles the child may inherit.
   STARTUPINFOEXA startup_info_{};
   unique_process process_;

@@ -267,8 +267,10 @@ bool demo_helpers_leave_windows::query(const ostrel::input_signal_package& packa
         error("ERROR: No place for the fan speed\n");
         return false;
       }
+      // The speed is the tool's exit code: a run that was terminated, or
+      // whose code could not be read, has none to give.
       ostrel::get_fan_speed command;
-      if (!command.execute()) {
+      if (!command.execute() || !command.has_exit_code()) {
         error("ERROR: Failed get fan speed\n");
         return false;
       }

@@ -157,7 +157,10 @@ bool winprocess::exec(std::string command, std::string* output) {
   trace_line(log_level::info, tag) << "Waiting for process to exit\n";
   if (wait_for_process()) {
     DWORD code = 0;
-    if (::GetExitCodeProcess(process_.get(), &code)) exit_code_ = code;
+    if (::GetExitCodeProcess(process_.get(), &code)) {
+      exit_code_ = code;
+      has_exit_code_ = true;
+    }
     trace_line(log_level::info, tag) << "Process exited with code " << exit_code_ << "\n";
     trace_line(log_level::info, tag) << "Closing handles\n";
     if (output != nullptr) {

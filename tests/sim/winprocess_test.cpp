@@ -31,6 +31,7 @@ TEST_F(WinprocessTest, ChildExitCodeAndBothStreamsComeBackThroughOnePipe) {
     EXPECT_TRUE(run.has_user_token());
     std::string output = "poison";
     ASSERT_TRUE(run.exec(command, &output));
+    EXPECT_TRUE(run.has_exit_code());
     EXPECT_EQ(run.exit_code(), 3u);
     EXPECT_EQ(output, "hello world");
   }
@@ -81,6 +82,7 @@ TEST_F(WinprocessTest, SettingTheCancelEventEndsTheWaitAtOnceAndTerminatesTheChi
     const auto start = std::chrono::steady_clock::now();
     result = run.exec(child("--out partial --sleep 60000"), &output);
     took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(run.has_exit_code());
     EXPECT_EQ(run.exit_code(), winprocess::no_exit_code);
   });
   ASSERT_TRUE(wait_for([] { return winsim::machine::running_process_count() == 1; }));

@@ -24,6 +24,7 @@ TEST(WinprocessTimeoutTest, AChildOutlivingTenSecondsWithoutCancelEventIsTermina
   EXPECT_GE(took, std::chrono::milliseconds(10000));
   EXPECT_LT(took, std::chrono::milliseconds(12000));
   EXPECT_EQ(output, "untouched");
+  EXPECT_FALSE(run.has_exit_code());
   EXPECT_EQ(run.exit_code(), winprocess::no_exit_code);
   EXPECT_TRUE(trace.contains("[runner] Wait result: 258"));
   EXPECT_TRUE(trace.contains("[runner] process: wait timeout"));

@@ -239,6 +239,14 @@ TEST_F(DeviceInterfaceTest, QueriesAnswerFromTheDaemonThePowerPolicyAndTheTermin
   EXPECT_EQ(speed, 42u);
   EXPECT_EQ(command_lines().back(), "\"" + demo_tools + "fancontrol_cli.exe\" get");
 
+  // A run whose exit code is no answer (terminated, or not readable) gives
+  // no speed.
+  winsim::machine::fail_call("GetExitCodeProcess", ERROR_ACCESS_DENIED, 1);
+  speed = 77;
+  EXPECT_FALSE(ask(input_signal::GET_FAN_SPEED, &speed));
+  EXPECT_EQ(speed, 77u);
+  EXPECT_TRUE(trace_.contains("[runner] ERROR: Failed get fan speed"));
+
   script("get_brightness", "out", "73");
   std::string brightness;
   EXPECT_TRUE(ask(input_signal::GET_BRIGHTNESS, &brightness));
