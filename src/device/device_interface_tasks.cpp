@@ -26,6 +26,16 @@ ostrel::unique_event create_cancel_event() {
 
 }  // namespace
 
+// What the task ended with is logged here: stopping a task never throws,
+// and a teardown from the destructor never ends the service.
+void demo_helpers_leave_windows::take_result(std::future<void>& task) {
+  try {
+    task.get();
+  } catch (...) {
+    log_current_exception();
+  }
+}
+
 void demo_helpers_leave_windows::user_activity_watcher() {
   while (!stop_flag_) {
     // The daemon returns only when it has seen keyboard or mouse input.
@@ -68,7 +78,7 @@ void demo_helpers_leave_windows::user_activity_reset() {
       info("Activty Waiting\n");
       activity_task_.wait();
       info("Activity Get\n");
-      activity_task_.get();
+      take_result(activity_task_);
     } else {
       info("WARNIGN: Activity handle is null");
     }
@@ -96,7 +106,7 @@ void demo_helpers_leave_windows::dim_screen_reset() {
       info("Dim Waiting\n");
       dim_task_.wait();
       info("Dim Get\n");
-      dim_task_.get();
+      take_result(dim_task_);
     } else {
       info("WARNIGN: Dim handle is null");
     }
@@ -119,7 +129,7 @@ void demo_helpers_leave_windows::user_activity_teardown() {
   scope_trace trace(log_level::info, tag, "user_activity_teardown");
   stop_flag_ = true;
   if (activity_cancel_event_) ::SetEvent(activity_cancel_event_.get());
-  if (activity_task_.valid()) activity_task_.get();
+  if (activity_task_.valid()) take_result(activity_task_);
   activity_cancel_event_.reset();
   stop_flag_ = false;
 }
@@ -134,7 +144,7 @@ void demo_helpers_leave_windows::dim_screen_teardown() {
     info("Dim Waiting\n");
     dim_task_.wait();
     info("Dim Get\n");
-    dim_task_.get();
+    take_result(dim_task_);
   }
   if (dim_cancel_event_) {
     info("Closing dim handle\n");

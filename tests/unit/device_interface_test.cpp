@@ -13,6 +13,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -467,6 +469,71 @@ TEST_F(DeviceInterfaceTest, ATaskWithoutItsCancelEventIsNotStarted) {
   // The next request creates the event and starts.
   EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
   ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+}
+
+// Background tasks that cannot start (std::async throws std::system_error
+// when no thread can be had) or that end with an exception (future::get()
+// rethrows it).
+class failing_tasks_device : public demo_helpers_leave_windows {
+ public:
+  bool refuse_start = false;  // only touched by the thread that calls the device
+
+ protected:
+  std::future<void> start_task(std::function<void()> body) override {
+    if (refuse_start) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::async(std::launch::async, [body] {
+      body();
+      throw std::runtime_error("task broke down");
+    });
+  }
+};
+
+TEST_F(DeviceInterfaceTest, NothingIsThrownWhenATaskCannotStartOrEndsWithAnException) {
+  auto device = std::make_unique<failing_tasks_device>();
+  device->set_event_queue(queue_);
+  const auto user_activity = input_signal_package{input_signal::USER_ACTIVITY, {}, {}, nullptr, signal_tag::NONE};
+  const auto overlay = [](uint64_t ms) {
+    return output_signal_package{output_signal::SHOW_DIM_SCREEN_OVERLAY, ms, signal_tag::NONE};
+  };
+  const auto command = [](output_signal signal) { return output_signal_package{signal, nullptr, signal_tag::NONE}; };
+
+  device->refuse_start = true;
+  bool answer = true;
+  EXPECT_NO_THROW(answer = device->register_callback(user_activity));
+  EXPECT_FALSE(answer);
+  EXPECT_NO_THROW(answer = device->send_command(overlay(60000)));
+  EXPECT_FALSE(answer);
+  const std::string refused =
+      std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)).what();
+  EXPECT_EQ(trace_.count("[runner] ERROR: " + refused), 2u) << trace_.dump();
+  EXPECT_TRUE(winsim::machine::processes().empty());
+  // Nothing was left half-started: there is nothing to stop.
+  EXPECT_TRUE(device->send_command(command(output_signal::STOP_USER_ACTIVITY_PROCESS)));
+  EXPECT_TRUE(device->send_command(command(output_signal::REMOVE_DIM_SCREEN_OVERLAY)));
+  EXPECT_TRUE(trace_.contains("[runner] Dim overlay proc is not active. Cancecling  the removal process"));
+
+  // Stopping a task that broke down logs what it ended with and still
+  // leaves its event reset for the next run.
+  device->refuse_start = false;
+  trace_.clear();
+  EXPECT_TRUE(device->send_command(overlay(30)));
+  ASSERT_TRUE(trace_.wait_for_line("[runner] Dim done"));
+  EXPECT_NO_THROW(answer = device->send_command(command(output_signal::REMOVE_DIM_SCREEN_OVERLAY)));
+  EXPECT_TRUE(answer);
+  EXPECT_TRUE(device->register_callback(user_activity));
+  ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+  EXPECT_NO_THROW(answer = device->send_command(command(output_signal::STOP_USER_ACTIVITY_PROCESS)));
+  EXPECT_TRUE(answer);
+  EXPECT_EQ(trace_.count("[runner] ERROR: task broke down"), 2u) << trace_.dump();
+  EXPECT_TRUE(trace_.contains("[runner] Event reset"));
+  EXPECT_TRUE(trace_.contains("[runner] Activity Event reset"));
+  EXPECT_TRUE(device->register_callback(user_activity));
+  ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+
+  // The destructor's teardown takes the broken-down watcher's result too.
+  device.reset();
+  EXPECT_EQ(trace_.count("[runner] ERROR: task broke down"), 3u);
+  EXPECT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
 }
 
 TEST_F(DeviceInterfaceTest, TeardownLeavesNoChildAndNoOpenEvent) {
