@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct process_record {
   // request on this machine (0: the termination was never requested).
   uint64_t start_order = 0;
   uint64_t terminate_order = 0;
+  // When the child was started and when its end was seen (the latter only
+  // once it is no longer running).
+  std::chrono::steady_clock::time_point started_at;
+  std::chrono::steady_clock::time_point ended_at;
 };
 
 // Every child started on this machine, in start order.

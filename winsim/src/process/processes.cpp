@@ -127,6 +127,7 @@ void reap(child* c) {
     {
       std::lock_guard<std::mutex> registry_lock(reg.mutex);
       c->record->running = false;
+      c->record->ended_at = std::chrono::steady_clock::now();
       c->record->exit_code = code;
       c->record->terminated = killed_on_request;
       reg.changed.notify_all();
@@ -437,6 +438,7 @@ BOOL create_process(const char* function, HANDLE token, LPCSTR application_name,
   }
 
   auto record = std::make_shared<machine::process_record>();
+  record->started_at = std::chrono::steady_clock::now();
   record->id = static_cast<DWORD>(c->pid);
   record->command_line = line;
   record->program = program;
