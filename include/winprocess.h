@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,6 +43,9 @@ class winprocess {
   // True once the child has exited by itself and its exit code was read:
   // after a termination or a failed read exit_code() is no answer.
   bool has_exit_code() const { return has_exit_code_; }
+  // How long the child ran: from its start until the wait for it ended
+  // (zero when it never started).
+  std::chrono::steady_clock::duration run_time() const { return run_time_; }
   bool has_user_token() const { return user_token_.has_value(); }
 
  protected:
@@ -60,6 +64,7 @@ class winprocess {
   HANDLE cancel_event_;
   uint32_t exit_code_ = no_exit_code;
   bool has_exit_code_ = false;
+  std::chrono::steady_clock::duration run_time_{};
   // Extended, to carry the list of handles the child may inherit.
   STARTUPINFOEXA startup_info_{};
   unique_process process_;

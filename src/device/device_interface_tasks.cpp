@@ -5,6 +5,7 @@
 // the event, so a new run never sees it signalled.
 #include "device/device_interface_windows.h"
 
+#include "device/activity_backoff.h"
 #include "logging/trace_line.h"
 #include "state_machines/nolvane/event_queue.h"
 #include "win_processes.h"
@@ -37,6 +38,8 @@ void demo_helpers_leave_windows::take_result(std::future<void>& task) {
 }
 
 void demo_helpers_leave_windows::user_activity_watcher() {
+  ostrel::activity_backoff backoff;
+  bool warned = false;
   while (!stop_flag_) {
     // The daemon returns only when it has seen keyboard or mouse input.
     ostrel::monitor_activity monitor(activity_cancel_event_.get());
@@ -44,17 +47,35 @@ void demo_helpers_leave_windows::user_activity_watcher() {
       trace_line(log_level::error, tag) << "ERROR: Failed to wait for activity\n";
       break;
     }
-    auto q = queue();
-    if (q && !stop_flag_) {
-      if (video_timers_.reset_os_video_timers()) {
-        if (!ostrel::stayin_alive().execute()) info("run display_required failed\n");
-      } else {
-        info("ua >> failed to reset video timers\n");
-      }
-      q->add_event(ostrel::USER_IS_ACTIVE);
+    report_activity();
+    const auto pause = backoff.after_monitor(monitor.run_time());
+    if (pause.count() > 0 && !warned) {
+      warned = true;
+      trace_line(log_level::error, tag) << "WARNING: Activity monitor keeps ending at once. Pausing before each "
+                                        << "restart, up to " << ostrel::activity_backoff::longest_wait.count() / 1000
+                                        << " s\n";
     }
+    pause_watcher(pause);
   }
   info("Activity while loop done\n");
+}
+
+// Any end of a monitor counts as activity.
+void demo_helpers_leave_windows::report_activity() {
+  auto q = queue();
+  if (!q || stop_flag_) return;
+  if (video_timers_.reset_os_video_timers()) {
+    if (!ostrel::stayin_alive().execute()) info("run display_required failed\n");
+  } else {
+    info("ua >> failed to reset video timers\n");
+  }
+  q->add_event(ostrel::USER_IS_ACTIVE);
+}
+
+// A stop sets the cancel event, which ends the pause at once.
+void demo_helpers_leave_windows::pause_watcher(std::chrono::milliseconds pause) {
+  if (pause.count() == 0 || stop_flag_) return;
+  ::WaitForSingleObject(activity_cancel_event_.get(), static_cast<DWORD>(pause.count()));
 }
 
 void demo_helpers_leave_windows::dim_overlay(uint64_t timeout_ms) {

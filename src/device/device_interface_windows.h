@@ -12,6 +12,7 @@
 #include "unique_handle.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -56,6 +57,10 @@ class demo_helpers_leave_windows : public ostrel::device_interface {
   // Task bodies.
   void user_activity_watcher();
   void dim_overlay(uint64_t timeout_ms);
+  // Parts of the watcher: what an ended monitor sets off, and the pause
+  // before the next one when monitors keep ending at once.
+  void report_activity();
+  void pause_watcher(std::chrono::milliseconds pause);
   // Takes a finished task's result without throwing what it ended with.
   static void take_result(std::future<void>& task);
   // Logs the exception being handled; only inside a catch block.

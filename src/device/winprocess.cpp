@@ -155,7 +155,10 @@ bool winprocess::exec(std::string command, std::string* output) {
   thread_.reset(info.hThread);
 
   trace_line(log_level::info, tag) << "Waiting for process to exit\n";
-  if (wait_for_process()) {
+  const auto child_start = std::chrono::steady_clock::now();
+  const bool ended_by_itself = wait_for_process();
+  run_time_ = std::chrono::steady_clock::now() - child_start;
+  if (ended_by_itself) {
     DWORD code = 0;
     if (::GetExitCodeProcess(process_.get(), &code)) {
       exit_code_ = code;

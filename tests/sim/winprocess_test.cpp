@@ -64,6 +64,10 @@ TEST_F(WinprocessTest, ChildExitCodeAndBothStreamsComeBackThroughOnePipe) {
   ASSERT_TRUE(silent.exec(child("--exit 0"), &output));
   EXPECT_EQ(silent.exit_code(), 0u);
   EXPECT_EQ(output, "");
+  // How long the child ran, for callers that judge it by that.
+  winprocess slow;
+  ASSERT_TRUE(slow.exec(child("--sleep 250")));
+  EXPECT_GE(slow.run_time(), std::chrono::milliseconds(250));
   trace_.clear();
   winprocess no_capture;
   ASSERT_TRUE(no_capture.exec(child("--out ignored --exit 7")));
@@ -135,6 +139,7 @@ TEST_F(WinprocessTest, MissingProgramFailsAndSaysWhetherATokenWasUsed) {
     winprocess run;
     EXPECT_FALSE(run.exec(command));
     EXPECT_EQ(run.exit_code(), winprocess::no_exit_code);
+    EXPECT_EQ(run.run_time().count(), 0);
   }
   EXPECT_TRUE(trace_.contains("[runner] Failed to create process [" + command + "] with user token"));
   winsim::machine::set_console_user_logged_on(false);

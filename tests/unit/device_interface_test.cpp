@@ -446,6 +446,49 @@ TEST_F(DeviceInterfaceTest, WithoutAQueueTheWatcherOnlyKeepsWatching) {
   EXPECT_TRUE(events().empty());
 }
 
+// A monitor that exits at once (as when GetLastInputInfo fails) still counts
+// as activity each time, but after three such ends in a row the watcher
+// pauses before the next start instead of spinning.
+TEST_F(DeviceInterfaceTest, AMonitorThatKeepsEndingAtOnceIsRestartedOnlyAfterAPause) {
+  using std::chrono::milliseconds;
+  script("monitor_activity", "exit", "1");
+  EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
+  const std::string warning =
+      "[runner] WARNING: Activity monitor keeps ending at once. Pausing before each restart, up to 30 s";
+  // A monitor slowed past 200 ms by a loaded machine only delays the first pause.
+  ASSERT_TRUE(trace_.wait_for_line(warning, std::chrono::seconds(30)));
+
+  // The pause runs out and the next monitor starts after it; every end,
+  // that one's too, is reported as activity.
+  const size_t seen = runs_of("--monitor_activity").size();
+  const auto ended_by_themselves = [&] {
+    size_t n = 0;
+    for (const auto& m : runs_of("--monitor_activity")) n += !m.running && !m.terminated ? 1 : 0;
+    return n;
+  };
+  ASSERT_TRUE(wait_for(
+      [&] {
+        return runs_of("--monitor_activity").size() > seen && running("--monitor_activity") == 0 &&
+               events().size() == ended_by_themselves();
+      },
+      std::chrono::seconds(10)));
+  const auto monitors = runs_of("--monitor_activity");
+  bool paused = false;
+  for (size_t k = 2; k + 1 < monitors.size(); ++k) {
+    paused = paused || monitors[k + 1].started_at - monitors[k].ended_at >= milliseconds(1000);
+  }
+  EXPECT_TRUE(paused);
+
+  // A stop does not wait a pause out. Margin: waking the watcher takes
+  // milliseconds; 500 ms leaves room for a loaded machine and stays well
+  // below the 2 s pause it must cut short.
+  const auto stop = std::chrono::steady_clock::now();
+  EXPECT_TRUE(send(output_signal::STOP_USER_ACTIVITY_PROCESS));
+  EXPECT_LT(std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - stop).count(), 500);
+  EXPECT_EQ(trace_.count(warning), 1u);
+  for (auto e : events()) EXPECT_EQ(e, USER_IS_ACTIVE);
+}
+
 TEST_F(DeviceInterfaceTest, TasksWhoseRunsCannotStartEndWithAnError) {
   winsim::machine::fail_call("CreateProcessAsUserA", ERROR_ACCESS_DENIED);
   EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
