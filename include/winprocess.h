@@ -43,8 +43,8 @@ class winprocess {
   // True once the child has exited by itself and its exit code was read:
   // after a termination or a failed read exit_code() is no answer.
   bool has_exit_code() const { return has_exit_code_; }
-  // How long the child ran: from its start until the wait for it ended
-  // (zero when it never started).
+  // How long the child ran: from the call that started it until the wait
+  // for it ended (zero when it never started).
   std::chrono::steady_clock::duration run_time() const { return run_time_; }
   bool has_user_token() const { return user_token_.has_value(); }
 

@@ -146,6 +146,8 @@ bool winprocess::exec(std::string command, std::string* output) {
   const bool with_token = user_token_.has_value();
   trace_line(log_level::info, tag) << "Executing [" << command << "] " << token_text(with_token);
   PROCESS_INFORMATION info{};
+  // A child can run before the start call returns, so its time counts from the call.
+  const auto start_call = std::chrono::steady_clock::now();
   const BOOL started = start_child(command, &info);
   if (!started) {
     trace_line(log_level::error, tag) << "Failed to create process [" << command << "] " << token_text(with_token);
@@ -155,9 +157,8 @@ bool winprocess::exec(std::string command, std::string* output) {
   thread_.reset(info.hThread);
 
   trace_line(log_level::info, tag) << "Waiting for process to exit\n";
-  const auto child_start = std::chrono::steady_clock::now();
   const bool ended_by_itself = wait_for_process();
-  run_time_ = std::chrono::steady_clock::now() - child_start;
+  run_time_ = std::chrono::steady_clock::now() - start_call;
   if (ended_by_itself) {
     DWORD code = 0;
     if (::GetExitCodeProcess(process_.get(), &code)) {
