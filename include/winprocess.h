@@ -3,12 +3,14 @@
 // when one can be had), with its standard output and error on one pipe.
 // The wait is either bounded by 10 seconds or unbounded but cancellable
 // through an event; a child that does not end by itself is terminated.
+// The child inherits its own pipe end and nothing else of this process.
 #pragma once
 
 #include "unique_handle.h"
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +40,12 @@ class winprocess {
   bool exec(std::string command, std::string* output = nullptr);
 
   uint32_t exit_code() const { return exit_code_; }
+  // True once the child has exited by itself and its exit code was read:
+  // after a termination or a failed read exit_code() is no answer.
+  bool has_exit_code() const { return has_exit_code_; }
+  // How long the child ran: from the call that started it until the wait
+  // for it ended (zero when it never started).
+  std::chrono::steady_clock::duration run_time() const { return run_time_; }
   bool has_user_token() const { return user_token_.has_value(); }
 
  protected:
@@ -45,6 +53,9 @@ class winprocess {
   bool wait_for_process();
 
  private:
+  // The pipe for the child's output; without it the child runs uncaptured.
+  void make_output_pipe();
+  BOOL start_child(std::string& command, PROCESS_INFORMATION* info);
   std::string read_output();
 
   unique_pipe read_end_;
@@ -52,7 +63,10 @@ class winprocess {
   std::optional<unique_handle> user_token_;
   HANDLE cancel_event_;
   uint32_t exit_code_ = no_exit_code;
-  STARTUPINFOA startup_info_{};
+  bool has_exit_code_ = false;
+  std::chrono::steady_clock::duration run_time_{};
+  // Extended, to carry the list of handles the child may inherit.
+  STARTUPINFOEXA startup_info_{};
   unique_process process_;
   unique_handle thread_;
   SECURITY_ATTRIBUTES pipe_security_{};

@@ -5,6 +5,7 @@
 // the event, so a new run never sees it signalled.
 #include "device/device_interface_windows.h"
 
+#include "device/activity_backoff.h"
 #include "logging/trace_line.h"
 #include "state_machines/nolvane/event_queue.h"
 #include "win_processes.h"
@@ -26,7 +27,19 @@ ostrel::unique_event create_cancel_event() {
 
 }  // namespace
 
+// What the task ended with is logged here: stopping a task never throws,
+// and a teardown from the destructor never ends the service.
+void demo_helpers_leave_windows::take_result(std::future<void>& task) {
+  try {
+    task.get();
+  } catch (...) {
+    log_current_exception();
+  }
+}
+
 void demo_helpers_leave_windows::user_activity_watcher() {
+  ostrel::activity_backoff backoff;
+  bool warned = false;
   while (!stop_flag_) {
     // The daemon returns only when it has seen keyboard or mouse input.
     ostrel::monitor_activity monitor(activity_cancel_event_.get());
@@ -34,17 +47,35 @@ void demo_helpers_leave_windows::user_activity_watcher() {
       trace_line(log_level::error, tag) << "ERROR: Failed to wait for activity\n";
       break;
     }
-    auto q = queue();
-    if (q && !stop_flag_) {
-      if (video_timers_.reset_os_video_timers()) {
-        if (!ostrel::stayin_alive().execute()) info("run display_required failed\n");
-      } else {
-        info("ua >> failed to reset video timers\n");
-      }
-      q->add_event(ostrel::USER_IS_ACTIVE);
+    report_activity();
+    const auto pause = backoff.after_monitor(monitor.run_time());
+    if (pause.count() > 0 && !warned) {
+      warned = true;
+      trace_line(log_level::error, tag) << "WARNING: Activity monitor keeps ending at once. Pausing before each "
+                                        << "restart, up to " << ostrel::activity_backoff::longest_wait.count() / 1000
+                                        << " s\n";
     }
+    pause_watcher(pause);
   }
   info("Activity while loop done\n");
+}
+
+// Any end of a monitor counts as activity.
+void demo_helpers_leave_windows::report_activity() {
+  auto q = queue();
+  if (!q || stop_flag_) return;
+  if (video_timers_.reset_os_video_timers()) {
+    if (!ostrel::stayin_alive().execute()) info("run display_required failed\n");
+  } else {
+    info("ua >> failed to reset video timers\n");
+  }
+  q->add_event(ostrel::USER_IS_ACTIVE);
+}
+
+// A stop sets the cancel event, which ends the pause at once.
+void demo_helpers_leave_windows::pause_watcher(std::chrono::milliseconds pause) {
+  if (pause.count() == 0 || stop_flag_) return;
+  ::WaitForSingleObject(activity_cancel_event_.get(), static_cast<DWORD>(pause.count()));
 }
 
 void demo_helpers_leave_windows::dim_overlay(uint64_t timeout_ms) {
@@ -68,7 +99,7 @@ void demo_helpers_leave_windows::user_activity_reset() {
       info("Activty Waiting\n");
       activity_task_.wait();
       info("Activity Get\n");
-      activity_task_.get();
+      take_result(activity_task_);
     } else {
       info("WARNIGN: Activity handle is null");
     }
@@ -96,7 +127,7 @@ void demo_helpers_leave_windows::dim_screen_reset() {
       info("Dim Waiting\n");
       dim_task_.wait();
       info("Dim Get\n");
-      dim_task_.get();
+      take_result(dim_task_);
     } else {
       info("WARNIGN: Dim handle is null");
     }
@@ -119,7 +150,7 @@ void demo_helpers_leave_windows::user_activity_teardown() {
   scope_trace trace(log_level::info, tag, "user_activity_teardown");
   stop_flag_ = true;
   if (activity_cancel_event_) ::SetEvent(activity_cancel_event_.get());
-  if (activity_task_.valid()) activity_task_.get();
+  if (activity_task_.valid()) take_result(activity_task_);
   activity_cancel_event_.reset();
   stop_flag_ = false;
 }
@@ -134,7 +165,7 @@ void demo_helpers_leave_windows::dim_screen_teardown() {
     info("Dim Waiting\n");
     dim_task_.wait();
     info("Dim Get\n");
-    dim_task_.get();
+    take_result(dim_task_);
   }
   if (dim_cancel_event_) {
     info("Closing dim handle\n");

@@ -42,6 +42,20 @@ bool ran_with_success(Command&& command) {
 
 demo_helpers_leave_windows::~demo_helpers_leave_windows() { demo_helpers_leave_windows::teardown(); }
 
+void demo_helpers_leave_windows::log_current_exception() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    trace_line(log_level::error, tag) << "ERROR: " << e.what() << "\n";
+  } catch (...) {
+    trace_line(log_level::error, tag) << "ERROR: Unknown exception\n";
+  }
+}
+
+std::future<void> demo_helpers_leave_windows::start_task(std::function<void()> body) {
+  return std::async(std::launch::async, std::move(body));
+}
+
 bool demo_helpers_leave_windows::set_event_queue(std::shared_ptr<ostrel::event_queue> queue) {
   std::lock_guard<std::mutex> lock(queue_mutex_);
   event_queue_ = std::move(queue);
@@ -63,8 +77,10 @@ bool demo_helpers_leave_windows::send_command(const ostrel::output_signal_packag
     return send(package);
   } catch (const std::bad_any_cast& e) {
     trace_line(log_level::error, tag) << e.what() << "\n";
-    return false;
+  } catch (...) {
+    log_current_exception();
   }
+  return false;
 }
 
 bool demo_helpers_leave_windows::send(const ostrel::output_signal_package& package) {
@@ -188,7 +204,7 @@ bool demo_helpers_leave_windows::send(const ostrel::output_signal_package& packa
         error("ERROR: No dim event, not showing the overlay\n");
         return false;
       }
-      dim_task_ = std::async(std::launch::async, [this, timeout_ms] { dim_overlay(timeout_ms); });
+      dim_task_ = start_task([this, timeout_ms] { dim_overlay(timeout_ms); });
       leave(fn);
       return true;
     }
@@ -241,8 +257,10 @@ bool demo_helpers_leave_windows::register_callback(const ostrel::input_signal_pa
     return query(package);
   } catch (const std::bad_any_cast& e) {
     trace_line(log_level::info, tag) << e.what() << "\n";
-    return false;
+  } catch (...) {
+    log_current_exception();
   }
+  return false;
 }
 
 bool demo_helpers_leave_windows::query(const ostrel::input_signal_package& package) {
@@ -257,7 +275,7 @@ bool demo_helpers_leave_windows::query(const ostrel::input_signal_package& packa
         return false;
       }
       info("launch user activity proc\n");
-      activity_task_ = std::async(std::launch::async, [this] { user_activity_watcher(); });
+      activity_task_ = start_task([this] { user_activity_watcher(); });
       leave(fn);
       return true;
 
@@ -267,8 +285,10 @@ bool demo_helpers_leave_windows::query(const ostrel::input_signal_package& packa
         error("ERROR: No place for the fan speed\n");
         return false;
       }
+      // The speed is the tool's exit code: a run that was terminated, or
+      // whose code could not be read, has none to give.
       ostrel::get_fan_speed command;
-      if (!command.execute()) {
+      if (!command.execute() || !command.has_exit_code()) {
         error("ERROR: Failed get fan speed\n");
         return false;
       }

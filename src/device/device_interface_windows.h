@@ -12,6 +12,8 @@
 #include "unique_handle.h"
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -41,6 +43,11 @@ class demo_helpers_leave_windows : public ostrel::device_interface {
   void user_activity_reset();
   void dim_screen_reset();
 
+ protected:
+  // The one place background work starts: `body` on a thread of its own
+  // (std::async), which throws std::system_error when none can be had.
+  virtual std::future<void> start_task(std::function<void()> body);
+
  private:
   bool send(const ostrel::output_signal_package& package);
   bool query(const ostrel::input_signal_package& package);
@@ -50,6 +57,14 @@ class demo_helpers_leave_windows : public ostrel::device_interface {
   // Task bodies.
   void user_activity_watcher();
   void dim_overlay(uint64_t timeout_ms);
+  // Parts of the watcher: what an ended monitor sets off, and the pause
+  // before the next one when monitors keep ending at once.
+  void report_activity();
+  void pause_watcher(std::chrono::milliseconds pause);
+  // Takes a finished task's result without throwing what it ended with.
+  static void take_result(std::future<void>& task);
+  // Logs the exception being handled; only inside a catch block.
+  static void log_current_exception();
 
   // Set while a watcher is being stopped; read by the watcher's thread.
   std::atomic<bool> stop_flag_{false};

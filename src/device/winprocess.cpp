@@ -4,6 +4,7 @@
 
 #include <wtsapi32.h>
 
+#include <cstddef>
 #include <vector>
 
 namespace ostrel {
@@ -31,13 +32,44 @@ std::string system_error_text(DWORD error) {
 
 const char* token_text(bool with_token) { return with_token ? "with user token\n" : "without user token\n"; }
 
+// A process attribute list naming the only handles a child may inherit.
+// `handles` must outlive it. Empty (get() null) when it could not be built.
+class inherit_only {
+ public:
+  inherit_only(HANDLE* handles, size_t count) {
+    SIZE_T size = 0;
+    // Fails by design: this call only tells the size.
+    ::InitializeProcThreadAttributeList(/*lpAttributeList=*/nullptr, /*dwAttributeCount=*/1, /*dwFlags=*/0, &size);
+    if (size == 0) return;
+    buffer_.resize((size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (!::InitializeProcThreadAttributeList(list, /*dwAttributeCount=*/1, /*dwFlags=*/0, &size)) return;
+    initialized_ = list;
+    if (::UpdateProcThreadAttribute(list, /*dwFlags=*/0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                    count * sizeof(HANDLE), /*lpPreviousValue=*/nullptr, /*lpReturnSize=*/nullptr)) {
+      list_ = list;
+    }
+  }
+  ~inherit_only() {
+    if (initialized_ != nullptr) ::DeleteProcThreadAttributeList(initialized_);
+  }
+  inherit_only(const inherit_only&) = delete;
+  inherit_only& operator=(const inherit_only&) = delete;
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<std::max_align_t> buffer_;
+  LPPROC_THREAD_ATTRIBUTE_LIST initialized_ = nullptr;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 }  // namespace
 
 winprocess::winprocess(HANDLE cancel_event) : cancel_event_(cancel_event) {
-  startup_info_.cb = sizeof(STARTUPINFOA);
+  startup_info_.StartupInfo.cb = sizeof(STARTUPINFOEXA);
   // The interactive window station and desktop of the console session.
   static char desktop[] = "winsta0\\default";
-  startup_info_.lpDesktop = desktop;
+  startup_info_.StartupInfo.lpDesktop = desktop;
   pipe_security_.nLength = sizeof(SECURITY_ATTRIBUTES);
   pipe_security_.lpSecurityDescriptor = nullptr;
   pipe_security_.bInheritHandle = TRUE;
@@ -59,34 +91,64 @@ winprocess::~winprocess() {
   thread_.reset();
 }
 
-bool winprocess::exec(std::string command, std::string* output) {
-  scope_trace trace(log_level::info, tag, "exec");
-
+void winprocess::make_output_pipe() {
   if (!::CreatePipe(read_end_.put(), write_end_.put(), &pipe_security_, /*nSize=*/0)) {
     trace_line(log_level::error, tag) << "Failed to create pipe for sub process\n";
   } else if (!::SetHandleInformation(read_end_.get(), HANDLE_FLAG_INHERIT, /*dwFlags=*/0)) {
     // The child would hold the parent's end open; run without capture instead.
     trace_line(log_level::error, tag) << "Failed to set handle information for sub process\n";
   } else {
-    startup_info_.hStdOutput = write_end_.get();
-    startup_info_.hStdError = write_end_.get();
-    startup_info_.dwFlags |= STARTF_USESTDHANDLES;
+    startup_info_.StartupInfo.hStdOutput = write_end_.get();
+    startup_info_.StartupInfo.hStdError = write_end_.get();
+    startup_info_.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
   }
+}
+
+// Other threads start children at the same time, each with an inheritable
+// pipe end of its own; the handle list keeps this child to its own end, so
+// no long-lived child holds (or writes into) another run's output.
+BOOL winprocess::start_child(std::string& command, PROCESS_INFORMATION* info) {
+  HANDLE own_end[] = {write_end_.get()};
+  inherit_only list(own_end, 1);
+  STARTUPINFOA& startup = startup_info_.StartupInfo;
+  DWORD flags = CREATE_NO_WINDOW;
+  BOOL inherit = FALSE;
+  if ((startup.dwFlags & STARTF_USESTDHANDLES) != 0) {
+    if (list.get() != nullptr) {
+      startup_info_.lpAttributeList = list.get();
+      flags |= EXTENDED_STARTUPINFO_PRESENT;
+      inherit = TRUE;
+    } else {
+      // Inheriting without the list would hand the child every run's pipe.
+      trace_line(log_level::error, tag) << "Failed to limit the handles of sub process\n";
+      startup.dwFlags &= ~static_cast<DWORD>(STARTF_USESTDHANDLES);
+      startup.hStdOutput = startup.hStdError = nullptr;
+    }
+  }
+  BOOL started;
+  if (user_token_) {
+    started = ::CreateProcessAsUserA(user_token_->get(), /*lpApplicationName=*/nullptr, command.data(),
+                                     /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr, inherit, flags,
+                                     /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup, info);
+  } else {
+    started = ::CreateProcessA(/*lpApplicationName=*/nullptr, command.data(), /*lpProcessAttributes=*/nullptr,
+                               /*lpThreadAttributes=*/nullptr, inherit, flags, /*lpEnvironment=*/nullptr,
+                               /*lpCurrentDirectory=*/nullptr, &startup, info);
+  }
+  startup_info_.lpAttributeList = nullptr;  // the list ends with this call
+  return started;
+}
+
+bool winprocess::exec(std::string command, std::string* output) {
+  scope_trace trace(log_level::info, tag, "exec");
+  make_output_pipe();
 
   const bool with_token = user_token_.has_value();
   trace_line(log_level::info, tag) << "Executing [" << command << "] " << token_text(with_token);
   PROCESS_INFORMATION info{};
-  BOOL started;
-  if (with_token) {
-    started = ::CreateProcessAsUserA(user_token_->get(), /*lpApplicationName=*/nullptr, command.data(),
-                                     /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
-                                     /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW, /*lpEnvironment=*/nullptr,
-                                     /*lpCurrentDirectory=*/nullptr, &startup_info_, &info);
-  } else {
-    started = ::CreateProcessA(/*lpApplicationName=*/nullptr, command.data(), /*lpProcessAttributes=*/nullptr,
-                               /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW,
-                               /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup_info_, &info);
-  }
+  // A child can run before the start call returns, so its time counts from the call.
+  const auto start_call = std::chrono::steady_clock::now();
+  const BOOL started = start_child(command, &info);
   if (!started) {
     trace_line(log_level::error, tag) << "Failed to create process [" << command << "] " << token_text(with_token);
     return false;
@@ -95,9 +157,14 @@ bool winprocess::exec(std::string command, std::string* output) {
   thread_.reset(info.hThread);
 
   trace_line(log_level::info, tag) << "Waiting for process to exit\n";
-  if (wait_for_process()) {
+  const bool ended_by_itself = wait_for_process();
+  run_time_ = std::chrono::steady_clock::now() - start_call;
+  if (ended_by_itself) {
     DWORD code = 0;
-    if (::GetExitCodeProcess(process_.get(), &code)) exit_code_ = code;
+    if (::GetExitCodeProcess(process_.get(), &code)) {
+      exit_code_ = code;
+      has_exit_code_ = true;
+    }
     trace_line(log_level::info, tag) << "Process exited with code " << exit_code_ << "\n";
     trace_line(log_level::info, tag) << "Closing handles\n";
     if (output != nullptr) {

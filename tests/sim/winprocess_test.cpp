@@ -31,6 +31,7 @@ TEST_F(WinprocessTest, ChildExitCodeAndBothStreamsComeBackThroughOnePipe) {
     EXPECT_TRUE(run.has_user_token());
     std::string output = "poison";
     ASSERT_TRUE(run.exec(command, &output));
+    EXPECT_TRUE(run.has_exit_code());
     EXPECT_EQ(run.exit_code(), 3u);
     EXPECT_EQ(output, "hello world");
   }
@@ -42,13 +43,15 @@ TEST_F(WinprocessTest, ChildExitCodeAndBothStreamsComeBackThroughOnePipe) {
   EXPECT_TRUE(trace_.contains("[runner] Executing [" + command + "] with user token"));
   EXPECT_TRUE(trace_.contains("[runner] process: WAIT_OBJECT_0:"));
 
-  // What the child got: the interactive desktop, no window, the pipe.
+  // What the child got: the interactive desktop, no window, the pipe and
+  // nothing else.
   auto started = winsim::machine::processes();
   ASSERT_EQ(started.size(), 1u);
   EXPECT_EQ(started[0].desktop, "winsta0\\default");
-  EXPECT_EQ(started[0].creation_flags, static_cast<DWORD>(CREATE_NO_WINDOW));
+  EXPECT_EQ(started[0].creation_flags, static_cast<DWORD>(CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT));
   EXPECT_TRUE(started[0].with_user_token);
   EXPECT_TRUE(started[0].std_handles_redirected);
+  EXPECT_EQ(started[0].inherited_handles.size(), 1u);
 
   // Output ends at the first zero byte; a silent child gives an empty text;
   // without an output pointer nothing is read.
@@ -61,6 +64,10 @@ TEST_F(WinprocessTest, ChildExitCodeAndBothStreamsComeBackThroughOnePipe) {
   ASSERT_TRUE(silent.exec(child("--exit 0"), &output));
   EXPECT_EQ(silent.exit_code(), 0u);
   EXPECT_EQ(output, "");
+  // How long the child ran, for callers that judge it by that.
+  winprocess slow;
+  ASSERT_TRUE(slow.exec(child("--sleep 250")));
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(slow.run_time()).count(), 250);
   trace_.clear();
   winprocess no_capture;
   ASSERT_TRUE(no_capture.exec(child("--out ignored --exit 7")));
@@ -79,6 +86,7 @@ TEST_F(WinprocessTest, SettingTheCancelEventEndsTheWaitAtOnceAndTerminatesTheChi
     const auto start = std::chrono::steady_clock::now();
     result = run.exec(child("--out partial --sleep 60000"), &output);
     took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(run.has_exit_code());
     EXPECT_EQ(run.exit_code(), winprocess::no_exit_code);
   });
   ASSERT_TRUE(wait_for([] { return winsim::machine::running_process_count() == 1; }));
@@ -86,6 +94,8 @@ TEST_F(WinprocessTest, SettingTheCancelEventEndsTheWaitAtOnceAndTerminatesTheChi
   ::SetEvent(cancel.get());
   runner.join();
   EXPECT_TRUE(result);
+  // The wait ends at once; 5 s only leaves room for a loaded machine, far
+  // below the child's 60 s.
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_EQ(output, "untouched");  // a terminated child's output is not read
   EXPECT_TRUE(trace_.contains("[runner] Wait result: 1"));
@@ -99,12 +109,39 @@ TEST_F(WinprocessTest, SettingTheCancelEventEndsTheWaitAtOnceAndTerminatesTheChi
   EXPECT_EQ(::WaitForSingleObject(cancel.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
+// The watcher, the overlay and the state machine start children at the same
+// time: a long-lived child must not hold another run's pipe.
+TEST_F(WinprocessTest, EachChildInheritsItsOwnPipeEndAndNoOtherRunsEnd) {
+  unique_event cancel(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::thread long_run([&] {
+    winprocess run(cancel.get());
+    EXPECT_TRUE(run.exec(child("--sleep 60000")));
+  });
+  ASSERT_TRUE(wait_for([] { return winsim::machine::running_process_count() == 1; }));
+  {
+    winprocess query;
+    std::string output;
+    ASSERT_TRUE(query.exec(child("--out 55"), &output));
+    EXPECT_EQ(output, "55");
+  }
+  ::SetEvent(cancel.get());
+  long_run.join();
+  const auto started = winsim::machine::processes();
+  ASSERT_EQ(started.size(), 2u);
+  for (const auto& p : started) {
+    EXPECT_EQ(p.inherited_handles.size(), 1u) << p.command_line;
+    EXPECT_TRUE(p.std_handles_redirected) << p.command_line;
+  }
+  EXPECT_NE(started[0].inherited_handles, started[1].inherited_handles);
+}
+
 TEST_F(WinprocessTest, MissingProgramFailsAndSaysWhetherATokenWasUsed) {
   const std::string command = "no_such_program_for_winprocess --flag";
   {
     winprocess run;
     EXPECT_FALSE(run.exec(command));
     EXPECT_EQ(run.exit_code(), winprocess::no_exit_code);
+    EXPECT_EQ(run.run_time().count(), 0);
   }
   EXPECT_TRUE(trace_.contains("[runner] Failed to create process [" + command + "] with user token"));
   winsim::machine::set_console_user_logged_on(false);
@@ -168,30 +205,38 @@ TEST_F(WinprocessTest, NoHandleIsLeftOpenAfterARun) {
   EXPECT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
 }
 
-TEST_F(WinprocessTest, PipeFailuresLeaveTheChildRunningWithoutCapture) {
-  winsim::machine::fail_call("CreatePipe", ERROR_NOT_ENOUGH_MEMORY, 1);
-  {
-    winprocess run;
-    std::string output = "poison";
-    ASSERT_TRUE(run.exec(child("--out lost --exit 4"), &output));
-    EXPECT_EQ(run.exit_code(), 4u);
-    EXPECT_EQ(output, "");
+// Without its pipe, or without the list that limits what it inherits, the
+// child still runs, uncaptured, and inherits nothing at all (this process's
+// own inheritable pipe included).
+TEST_F(WinprocessTest, PipeOrHandleListFailuresRunTheChildUncapturedAndInheritingNothing) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE other_read = nullptr, other_write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&other_read, &other_write, &inheritable, 0));
+  const std::vector<std::pair<const char*, const char*>> failures = {
+      {"CreatePipe", "[runner] Failed to create pipe for sub process"},
+      {"SetHandleInformation", "[runner] Failed to set handle information for sub process"},
+      {"InitializeProcThreadAttributeList", "[runner] Failed to limit the handles of sub process"},
+      {"UpdateProcThreadAttribute", "[runner] Failed to limit the handles of sub process"},
+  };
+  uint32_t code = 4;
+  for (const auto& [function, message] : failures) {
+    winsim::machine::fail_call(function, ERROR_NOT_ENOUGH_MEMORY, 1);
+    trace_.clear();
+    {
+      winprocess run;
+      std::string output = "poison";
+      ASSERT_TRUE(run.exec(child("--out lost --exit " + std::to_string(code)), &output)) << function;
+      EXPECT_EQ(run.exit_code(), code) << function;
+      EXPECT_EQ(output, "") << function;
+    }
+    EXPECT_TRUE(trace_.contains(message)) << function << "\n" << trace_.dump();
+    const auto started = winsim::machine::processes().back();
+    EXPECT_FALSE(started.std_handles_redirected) << function;
+    EXPECT_TRUE(started.inherited_handles.empty()) << function;
+    ++code;
   }
-  EXPECT_TRUE(trace_.contains("[runner] Failed to create pipe for sub process"));
-
-  winsim::machine::fail_call("SetHandleInformation", ERROR_INVALID_HANDLE, 1);
-  {
-    winprocess run;
-    std::string output = "poison";
-    ASSERT_TRUE(run.exec(child("--out lost --exit 5"), &output));
-    EXPECT_EQ(run.exit_code(), 5u);
-    EXPECT_EQ(output, "");
-  }
-  EXPECT_TRUE(trace_.contains("[runner] Failed to set handle information for sub process"));
-  auto started = winsim::machine::processes();
-  ASSERT_EQ(started.size(), 2u);
-  EXPECT_FALSE(started[0].std_handles_redirected);
-  EXPECT_FALSE(started[1].std_handles_redirected);
+  ::CloseHandle(other_read);
+  ::CloseHandle(other_write);
 }
 
 TEST_F(WinprocessTest, AFailedTerminationIsReportedWithTheSystemText) {

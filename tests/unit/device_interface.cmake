@@ -13,3 +13,8 @@ if(NOLVANE_WINSIM)
   set_target_properties(device_interface_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${device_unit_dir})
   add_dependencies(device_interface_tests device_interface_fake_daemon)
 endif()
+
+# The watcher's pause policy: plain logic, for both platforms.
+nolvane_add_test(activity_backoff_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/activity_backoff_test.cpp
+  LIBS nolvane_device)

@@ -4,8 +4,8 @@
 // dashes) in <machine>/fake_daemon/: <option>.exit (exit code, default 0),
 // <option>.out (written to standard output), <option>.sleep (ms before
 // exiting). --monitor_activity waits until the test creates
-// <machine>/fake_daemon/activity, takes it away and exits; --dim_screen N
-// shows its "overlay" for N ms.
+// <machine>/fake_daemon/activity, takes it away and exits, or exits at once
+// when its exit code is scripted; --dim_screen N shows its "overlay" for N ms.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -57,7 +57,9 @@ int main(int argc, char** argv) {
   while (!key.empty() && key[0] == '-') key.erase(0, 1);
   const std::string base = directory() + "/" + key;
 
-  if (key == "monitor_activity") {
+  bool exit_scripted = false;
+  const std::string code = read_file(base + ".exit", &exit_scripted);
+  if (key == "monitor_activity" && !exit_scripted) {
     const std::string trigger = directory() + "/activity";
     while (::unlink(trigger.c_str()) != 0) sleep_ms(2);
     std::fputs("Got activity", stdout);
@@ -70,6 +72,5 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const std::string pause = read_file(base + ".sleep", &scripted);
   if (scripted) sleep_ms(std::strtoul(pause.c_str(), nullptr, 10));
-  const std::string code = read_file(base + ".exit", &scripted);
-  return scripted ? static_cast<int>(std::strtol(code.c_str(), nullptr, 10)) : 0;
+  return exit_scripted ? static_cast<int>(std::strtol(code.c_str(), nullptr, 10)) : 0;
 }

@@ -13,6 +13,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -239,6 +241,14 @@ TEST_F(DeviceInterfaceTest, QueriesAnswerFromTheDaemonThePowerPolicyAndTheTermin
   EXPECT_EQ(speed, 42u);
   EXPECT_EQ(command_lines().back(), "\"" + demo_tools + "fancontrol_cli.exe\" get");
 
+  // A run whose exit code is no answer (terminated, or not readable) gives
+  // no speed.
+  winsim::machine::fail_call("GetExitCodeProcess", ERROR_ACCESS_DENIED, 1);
+  speed = 77;
+  EXPECT_FALSE(ask(input_signal::GET_FAN_SPEED, &speed));
+  EXPECT_EQ(speed, 77u);
+  EXPECT_TRUE(trace_.contains("[runner] ERROR: Failed get fan speed"));
+
   script("get_brightness", "out", "73");
   std::string brightness;
   EXPECT_TRUE(ask(input_signal::GET_BRIGHTNESS, &brightness));
@@ -436,6 +446,49 @@ TEST_F(DeviceInterfaceTest, WithoutAQueueTheWatcherOnlyKeepsWatching) {
   EXPECT_TRUE(events().empty());
 }
 
+// A monitor that exits at once (as when GetLastInputInfo fails) still counts
+// as activity each time, but after three such ends in a row the watcher
+// pauses before the next start instead of spinning.
+TEST_F(DeviceInterfaceTest, AMonitorThatKeepsEndingAtOnceIsRestartedOnlyAfterAPause) {
+  using std::chrono::milliseconds;
+  script("monitor_activity", "exit", "1");
+  EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
+  const std::string warning =
+      "[runner] WARNING: Activity monitor keeps ending at once. Pausing before each restart, up to 30 s";
+  // A monitor slowed past 200 ms by a loaded machine only delays the first pause.
+  ASSERT_TRUE(trace_.wait_for_line(warning, std::chrono::seconds(30)));
+
+  // The pause runs out and the next monitor starts after it; every end,
+  // that one's too, is reported as activity.
+  const size_t seen = runs_of("--monitor_activity").size();
+  const auto ended_by_themselves = [&] {
+    size_t n = 0;
+    for (const auto& m : runs_of("--monitor_activity")) n += !m.running && !m.terminated ? 1 : 0;
+    return n;
+  };
+  ASSERT_TRUE(wait_for(
+      [&] {
+        return runs_of("--monitor_activity").size() > seen && running("--monitor_activity") == 0 &&
+               events().size() == ended_by_themselves();
+      },
+      std::chrono::seconds(10)));
+  const auto monitors = runs_of("--monitor_activity");
+  bool paused = false;
+  for (size_t k = 2; k + 1 < monitors.size(); ++k) {
+    paused = paused || monitors[k + 1].started_at - monitors[k].ended_at >= milliseconds(1000);
+  }
+  EXPECT_TRUE(paused);
+
+  // A stop does not wait a pause out. Margin: waking the watcher takes
+  // milliseconds; 500 ms leaves room for a loaded machine and stays well
+  // below the 2 s pause it must cut short.
+  const auto stop = std::chrono::steady_clock::now();
+  EXPECT_TRUE(send(output_signal::STOP_USER_ACTIVITY_PROCESS));
+  EXPECT_LT(std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - stop).count(), 500);
+  EXPECT_EQ(trace_.count(warning), 1u);
+  for (auto e : events()) EXPECT_EQ(e, USER_IS_ACTIVE);
+}
+
 TEST_F(DeviceInterfaceTest, TasksWhoseRunsCannotStartEndWithAnError) {
   winsim::machine::fail_call("CreateProcessAsUserA", ERROR_ACCESS_DENIED);
   EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
@@ -459,6 +512,71 @@ TEST_F(DeviceInterfaceTest, ATaskWithoutItsCancelEventIsNotStarted) {
   // The next request creates the event and starts.
   EXPECT_TRUE(ask(input_signal::USER_ACTIVITY));
   ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+}
+
+// Background tasks that cannot start (std::async throws std::system_error
+// when no thread can be had) or that end with an exception (future::get()
+// rethrows it).
+class failing_tasks_device : public demo_helpers_leave_windows {
+ public:
+  bool refuse_start = false;  // only touched by the thread that calls the device
+
+ protected:
+  std::future<void> start_task(std::function<void()> body) override {
+    if (refuse_start) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::async(std::launch::async, [body] {
+      body();
+      throw std::runtime_error("task broke down");
+    });
+  }
+};
+
+TEST_F(DeviceInterfaceTest, NothingIsThrownWhenATaskCannotStartOrEndsWithAnException) {
+  auto device = std::make_unique<failing_tasks_device>();
+  device->set_event_queue(queue_);
+  const auto user_activity = input_signal_package{input_signal::USER_ACTIVITY, {}, {}, nullptr, signal_tag::NONE};
+  const auto overlay = [](uint64_t ms) {
+    return output_signal_package{output_signal::SHOW_DIM_SCREEN_OVERLAY, ms, signal_tag::NONE};
+  };
+  const auto command = [](output_signal signal) { return output_signal_package{signal, nullptr, signal_tag::NONE}; };
+
+  device->refuse_start = true;
+  bool answer = true;
+  EXPECT_NO_THROW(answer = device->register_callback(user_activity));
+  EXPECT_FALSE(answer);
+  EXPECT_NO_THROW(answer = device->send_command(overlay(60000)));
+  EXPECT_FALSE(answer);
+  const std::string refused =
+      std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)).what();
+  EXPECT_EQ(trace_.count("[runner] ERROR: " + refused), 2u) << trace_.dump();
+  EXPECT_TRUE(winsim::machine::processes().empty());
+  // Nothing was left half-started: there is nothing to stop.
+  EXPECT_TRUE(device->send_command(command(output_signal::STOP_USER_ACTIVITY_PROCESS)));
+  EXPECT_TRUE(device->send_command(command(output_signal::REMOVE_DIM_SCREEN_OVERLAY)));
+  EXPECT_TRUE(trace_.contains("[runner] Dim overlay proc is not active. Cancecling  the removal process"));
+
+  // Stopping a task that broke down logs what it ended with and still
+  // leaves its event reset for the next run.
+  device->refuse_start = false;
+  trace_.clear();
+  EXPECT_TRUE(device->send_command(overlay(30)));
+  ASSERT_TRUE(trace_.wait_for_line("[runner] Dim done"));
+  EXPECT_NO_THROW(answer = device->send_command(command(output_signal::REMOVE_DIM_SCREEN_OVERLAY)));
+  EXPECT_TRUE(answer);
+  EXPECT_TRUE(device->register_callback(user_activity));
+  ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+  EXPECT_NO_THROW(answer = device->send_command(command(output_signal::STOP_USER_ACTIVITY_PROCESS)));
+  EXPECT_TRUE(answer);
+  EXPECT_EQ(trace_.count("[runner] ERROR: task broke down"), 2u) << trace_.dump();
+  EXPECT_TRUE(trace_.contains("[runner] Event reset"));
+  EXPECT_TRUE(trace_.contains("[runner] Activity Event reset"));
+  EXPECT_TRUE(device->register_callback(user_activity));
+  ASSERT_TRUE(wait_for([&] { return running("--monitor_activity") == 1; }));
+
+  // The destructor's teardown takes the broken-down watcher's result too.
+  device.reset();
+  EXPECT_EQ(trace_.count("[runner] ERROR: task broke down"), 3u);
+  EXPECT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
 }
 
 TEST_F(DeviceInterfaceTest, TeardownLeavesNoChildAndNoOpenEvent) {

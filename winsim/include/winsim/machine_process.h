@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct process_record {
   std::string desktop;                  // lpDesktop, "" when none
   DWORD creation_flags = 0;
   bool std_handles_redirected = false;  // stdout/stderr went to an inherited pipe
+  std::vector<HANDLE> inherited_handles;  // the parent's handles the child holds too, same values
   bool running = true;
   bool terminated = false;              // ended by TerminateProcess
   DWORD exit_code = STILL_ACTIVE;
@@ -26,6 +28,10 @@ struct process_record {
   // request on this machine (0: the termination was never requested).
   uint64_t start_order = 0;
   uint64_t terminate_order = 0;
+  // When the child was started and when its end was seen (the latter only
+  // once it is no longer running).
+  std::chrono::steady_clock::time_point started_at;
+  std::chrono::steady_clock::time_point ended_at;
 };
 
 // Every child started on this machine, in start order.

@@ -12,7 +12,10 @@
 #define CREATE_NEW_CONSOLE 0x00000010
 #define CREATE_NEW_PROCESS_GROUP 0x00000200
 #define CREATE_UNICODE_ENVIRONMENT 0x00000400
+#define EXTENDED_STARTUPINFO_PRESENT 0x00080000
 #define CREATE_NO_WINDOW 0x08000000
+
+#define PROC_THREAD_ATTRIBUTE_HANDLE_LIST 0x00020002
 
 #define HANDLE_FLAG_INHERIT 0x00000001
 #define HANDLE_FLAG_PROTECT_FROM_CLOSE 0x00000002
@@ -43,6 +46,15 @@ typedef struct _STARTUPINFOA {
   HANDLE hStdError;
 } STARTUPINFOA, *LPSTARTUPINFOA;
 
+// Opaque: made by InitializeProcThreadAttributeList in a buffer of the size it asks for.
+typedef struct _PROC_THREAD_ATTRIBUTE_LIST *PPROC_THREAD_ATTRIBUTE_LIST, *LPPROC_THREAD_ATTRIBUTE_LIST;
+
+// 112 bytes; passed where a STARTUPINFOA goes, with EXTENDED_STARTUPINFO_PRESENT.
+typedef struct _STARTUPINFOEXA {
+  STARTUPINFOA StartupInfo;
+  LPPROC_THREAD_ATTRIBUTE_LIST lpAttributeList;
+} STARTUPINFOEXA, *LPSTARTUPINFOEXA;
+
 typedef struct _PROCESS_INFORMATION {
   HANDLE hProcess;
   HANDLE hThread;
@@ -55,6 +67,14 @@ BOOL WINAPI SetHandleInformation(HANDLE object, DWORD mask, DWORD flags);
 BOOL WINAPI PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD buffer_size, LPDWORD bytes_read,
                           LPDWORD total_bytes_available, LPDWORD bytes_left_this_message);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written,
+                      LPOVERLAPPED overlapped);
+
+BOOL WINAPI InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count, DWORD flags,
+                                              PSIZE_T size);
+BOOL WINAPI UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
+                                      PVOID value, SIZE_T size, PVOID previous_value, PSIZE_T return_size);
+void WINAPI DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list);
 
 BOOL WINAPI CreateProcessA(LPCSTR application_name, LPSTR command_line, LPSECURITY_ATTRIBUTES process_attributes,
                            LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles, DWORD creation_flags,

@@ -46,7 +46,7 @@ typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
-typedef size_t SIZE_T;
+typedef size_t SIZE_T, *PSIZE_T;
 typedef LONG HRESULT;
 typedef LONG NTSTATUS;
 typedef LONG LSTATUS;

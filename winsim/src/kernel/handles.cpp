@@ -1,6 +1,11 @@
 // The handle table and the shared wait lock.
 #include "kernel/kernel_object.h"
+#include "kernel/pipe_end.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <unordered_map>
 
 namespace winsim::detail {
@@ -12,8 +17,23 @@ struct handle_table {
   uintptr_t next = 0x100;
 };
 
+// A child process starts with the handles it inherited, at the values they
+// had in its parent; its own handles are numbered above them.
+void adopt_inherited_handles(handle_table& t) {
+  for (const auto& h : parse_inherited_handles(std::getenv(inherited_handles_variable))) {
+    ::fcntl(h.fd, F_SETFD, FD_CLOEXEC);  // passed on again only by CreateProcess
+    const auto value = reinterpret_cast<uintptr_t>(h.value);
+    t.objects[value] = std::make_shared<pipe_end>(h.fd, h.read_side, /*inheritable=*/true);
+    t.next = std::max(t.next, value + 4);
+  }
+}
+
 handle_table& table() {
-  static handle_table* t = new handle_table;  // outlives static destructors of other objects
+  static handle_table* t = [] {
+    auto* created = new handle_table;  // outlives static destructors of other objects
+    adopt_inherited_handles(*created);
+    return created;
+  }();
   return *t;
 }
 
@@ -59,6 +79,14 @@ bool remove_handle(HANDLE handle) {
   }
   if (object.use_count() == 1) object->on_last_close();
   return true;
+}
+
+std::vector<std::pair<HANDLE, std::shared_ptr<kernel_object>>> open_handles() {
+  auto& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  std::vector<std::pair<HANDLE, std::shared_ptr<kernel_object>>> all;
+  for (const auto& [value, object] : t.objects) all.emplace_back(reinterpret_cast<HANDLE>(value), object);
+  return all;
 }
 
 size_t open_handle_count() {

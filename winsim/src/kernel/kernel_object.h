@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace winsim::detail {
 
@@ -51,6 +53,8 @@ std::shared_ptr<T> lookup_handle_as(HANDLE handle) {
 // Removes the handle; false when it was not open.
 bool remove_handle(HANDLE handle);
 size_t open_handle_count();
+// Every open handle with its object, for CreateProcess's inheritance.
+std::vector<std::pair<HANDLE, std::shared_ptr<kernel_object>>> open_handles();
 
 // Wakes every waiter after a state change made under wait_mutex().
 void notify_waiters();

@@ -22,11 +22,6 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool is_directory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::string directory_of(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
@@ -144,7 +139,8 @@ bool find_module(const std::string& name, std::string* found, DWORD* error) {
   if (has_directory_part(name)) {
     const std::string host = winsim::machine::host_path(name);
     if (!host.empty() && try_program_file(host, append_exe, found)) return true;
-    *error = (!host.empty() && is_directory(directory_of(host))) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    // The search reports a missing directory as a missing file.
+    *error = ERROR_FILE_NOT_FOUND;
     return false;
   }
   for (const auto& dir : search_directories()) {

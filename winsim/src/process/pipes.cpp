@@ -1,21 +1,17 @@
 // Anonymous pipes: CreatePipe over a host pipe, inheritance flags,
-// PeekNamedPipe and ReadFile with Windows results (a pipe whose writers are
-// all gone reports ERROR_BROKEN_PIPE once it is empty).
+// PeekNamedPipe, ReadFile and WriteFile with Windows results (a pipe whose
+// writers are all gone reports ERROR_BROKEN_PIPE once it is empty; one whose
+// readers are gone refuses writes with ERROR_NO_DATA).
 #include "process/process_internal.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-
-namespace winsim::detail {
-
-pipe_end::~pipe_end() { ::close(fd_); }
-
-}  // namespace winsim::detail
 
 namespace {
 
@@ -45,6 +41,28 @@ bool writers_gone(int fd) {
     fd, POLLIN, 0
   };
   return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0 && host_available(fd) == 0;
+}
+
+// A write to a pipe without readers fails with EPIPE instead of raising
+// SIGPIPE, which would end the process.
+ssize_t write_without_signal(int fd, const void* data, size_t size) {
+  sigset_t pipe_signal;
+  sigset_t previous;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+  ssize_t n;
+  do {
+    n = ::write(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  const int error = errno;
+  if (n < 0 && error == EPIPE) {
+    const timespec no_wait{0, 0};
+    ::sigtimedwait(&pipe_signal, nullptr, &no_wait);  // take the signal this write raised
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return n;
 }
 
 std::shared_ptr<pipe_end> read_end(HANDLE handle) {
@@ -157,5 +175,38 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD by
     return FALSE;
   }
   if (bytes_read != nullptr) *bytes_read = static_cast<DWORD>(n);
+  return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written, LPOVERLAPPED) {
+  // Zero before any work or error checking, as documented.
+  if (bytes_written != nullptr) *bytes_written = 0;
+  if (fail_if_injected("WriteFile")) return FALSE;
+  auto end = winsim::detail::lookup_handle_as<pipe_end>(file);
+  if (!end) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (end->read_side()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (bytes_to_write == 0) return TRUE;
+  if (buffer == nullptr) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  // A blocking pipe write returns when everything is in the pipe.
+  const auto* bytes = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  while (done < bytes_to_write) {
+    const ssize_t n = write_without_signal(end->fd(), bytes + done, bytes_to_write - done);
+    if (n < 0) {
+      SetLastError(errno == EPIPE ? ERROR_NO_DATA : ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    done += static_cast<DWORD>(n);
+    if (bytes_written != nullptr) *bytes_written = done;
+  }
   return TRUE;
 }

@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -125,6 +127,7 @@ void reap(child* c) {
     {
       std::lock_guard<std::mutex> registry_lock(reg.mutex);
       c->record->running = false;
+      c->record->ended_at = std::chrono::steady_clock::now();
       c->record->exit_code = code;
       c->record->terminated = killed_on_request;
       reg.changed.notify_all();
@@ -213,26 +216,24 @@ DWORD error_for_spawn(int error) {
 }
 
 // The child's environment: the given ANSI block or ours, always with the
-// machine directory so the child runs on the same simulated laptop.
-std::vector<std::string> child_environment(LPVOID block) {
+// machine directory so the child runs on the same simulated laptop, and with
+// the handles it inherited (and no others).
+std::vector<std::string> child_environment(LPVOID block, const std::string& inherited) {
   std::vector<std::string> env;
   if (block != nullptr) {
     for (const char* p = static_cast<const char*>(block); *p != '\0'; p += std::strlen(p) + 1) env.emplace_back(p);
   } else {
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
   }
+  const auto set = [&env](const std::string& name, const std::string& value) {
+    const std::string prefix = name + "=";
+    env.erase(std::remove_if(env.begin(), env.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }),
+              env.end());
+    if (!value.empty()) env.push_back(prefix + value);
+  };
   const std::string machine = machine_directory();
-  if (!machine.empty()) {
-    const std::string entry = "WINSIM_MACHINE=" + machine;
-    bool replaced = false;
-    for (auto& e : env) {
-      if (e.rfind("WINSIM_MACHINE=", 0) == 0) {
-        e = entry;
-        replaced = true;
-      }
-    }
-    if (!replaced) env.push_back(entry);
-  }
+  if (!machine.empty()) set("WINSIM_MACHINE", machine);
+  set(inherited_handles_variable, inherited);
   return env;
 }
 
@@ -243,13 +244,65 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-// The host descriptor a standard handle stands for, or -1 when the child gets none.
-int std_descriptor(HANDLE handle, BOOL inherit_handles, std::vector<std::shared_ptr<pipe_end>>& keep) {
-  if (!inherit_handles || handle == nullptr || handle == INVALID_HANDLE_VALUE) return -1;
-  auto end = lookup_handle_as<pipe_end>(handle);
-  if (!end || end->read_side() || !end->inheritable()) return -1;
-  keep.push_back(end);
-  return end->fd();
+// A pipe end the child inherits, under its handle value.
+struct inherited_end {
+  HANDLE value;
+  std::shared_ptr<pipe_end> end;
+};
+
+// The handle list of an extended startup information; false (with *error)
+// when the record is too short to hold one.
+bool extended_handle_list(DWORD creation_flags, LPSTARTUPINFOA startup_info, bool* has_list,
+                          std::vector<HANDLE>* listed, DWORD* error) {
+  *has_list = false;
+  if ((creation_flags & EXTENDED_STARTUPINFO_PRESENT) == 0) return true;
+  if (startup_info->cb < sizeof(STARTUPINFOEXA)) {
+    *error = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  *has_list = attribute_handle_list(reinterpret_cast<LPSTARTUPINFOEXA>(startup_info)->lpAttributeList, listed);
+  return true;
+}
+
+// The handles a child inherits, chosen as Windows does: none without
+// bInheritHandles; with it, exactly the listed ones when there is a handle
+// list (each open and inheritable), otherwise every inheritable handle of
+// this process, whichever thread made it. Only pipe ends can cross into a
+// host process; other objects stay behind.
+bool choose_inherited(BOOL inherit_handles, bool has_list, const std::vector<HANDLE>& listed,
+                      std::vector<inherited_end>* chosen, DWORD* error) {
+  if (!inherit_handles) return true;
+  if (!has_list) {
+    for (const auto& [value, object] : open_handles()) {
+      auto end = std::dynamic_pointer_cast<pipe_end>(object);
+      if (end && end->inheritable()) chosen->push_back({value, end});
+    }
+    return true;
+  }
+  for (HANDLE value : listed) {
+    auto object = lookup_handle(value);
+    if (!object) {
+      *error = ERROR_INVALID_HANDLE;
+      return false;
+    }
+    auto end = std::dynamic_pointer_cast<pipe_end>(object);
+    if (end && !end->inheritable()) {
+      *error = ERROR_INVALID_PARAMETER;  // listed handles must be inheritable
+      return false;
+    }
+    const bool seen = std::any_of(chosen->begin(), chosen->end(), [&](const inherited_end& c) { return c.value == value; });
+    if (end && !seen) chosen->push_back({value, end});
+  }
+  return true;
+}
+
+// Where a standard handle points among the inherited ones, or -1: a handle
+// the child did not inherit is not valid in the child.
+int std_index(HANDLE handle, const std::vector<inherited_end>& chosen) {
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (chosen[i].value == handle) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 class spawn_setup {
@@ -268,6 +321,36 @@ class spawn_setup {
   posix_spawnattr_t attributes_;
 };
 
+// The child's descriptors: its standard handles on 0 to 2 (/dev/null where
+// it has none), each inherited handle on 3 and up, nothing else. The
+// inherited descriptors are first parked above all of them, so that placing
+// one never overwrites another not yet placed.
+void plan_descriptors(posix_spawn_file_actions_t& actions, const std::vector<inherited_end>& chosen,
+                      const std::array<int, 3>& std_indices, bool console, std::vector<inherited_handle>* passed) {
+  int highest = 2;
+  for (const auto& c : chosen) highest = std::max(highest, c.end->fd());
+  const auto parked = [highest](size_t i) { return highest + 1 + static_cast<int>(i); };
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    ::posix_spawn_file_actions_adddup2(&actions, chosen[i].end->fd(), parked(i));
+  }
+  for (int fd = 0; fd <= 2; ++fd) {
+    const int index = std_indices[static_cast<size_t>(fd)];
+    if (index >= 0) {
+      ::posix_spawn_file_actions_adddup2(&actions, parked(static_cast<size_t>(index)), fd);
+    } else if (fd == 0) {
+      ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    } else if (!console) {
+      ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    }
+  }
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    const int fd = 3 + static_cast<int>(i);
+    ::posix_spawn_file_actions_adddup2(&actions, parked(i), fd);
+    passed->push_back({chosen[i].value, fd, chosen[i].end->read_side()});
+  }
+  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3 + static_cast<int>(chosen.size()));
+}
+
 BOOL create_process(const char* function, HANDLE token, LPCSTR application_name, LPSTR command_line,
                     BOOL inherit_handles, DWORD creation_flags, LPVOID environment, LPCSTR current_directory,
                     LPSTARTUPINFOA startup_info, LPPROCESS_INFORMATION process_information) {
@@ -284,6 +367,14 @@ BOOL create_process(const char* function, HANDLE token, LPCSTR application_name,
   const bool as_user = token != nullptr;
   if (as_user && !lookup_handle_as<token_object>(token)) {
     SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  bool has_list = false;
+  std::vector<HANDLE> listed;
+  std::vector<inherited_end> chosen;
+  if (!extended_handle_list(creation_flags, startup_info, &has_list, &listed, &error) ||
+      !choose_inherited(inherit_handles, has_list, listed, &chosen, &error)) {
+    SetLastError(error);
     return FALSE;
   }
   const std::string line = command_line != nullptr ? std::string(command_line) : std::string(application_name);
@@ -313,30 +404,18 @@ BOOL create_process(const char* function, HANDLE token, LPCSTR application_name,
     exec_arguments.insert(exec_arguments.begin(), "/bin/sh");
     executable = "/bin/sh";
   }
-  std::vector<std::string> env = child_environment(environment);
-
-  spawn_setup setup;
-  std::vector<std::shared_ptr<pipe_end>> kept;
   const bool use_std = (startup_info->dwFlags & STARTF_USESTDHANDLES) != 0;
-  const int out = use_std ? std_descriptor(startup_info->hStdOutput, inherit_handles, kept) : -1;
-  const int err = use_std ? std_descriptor(startup_info->hStdError, inherit_handles, kept) : -1;
-  const int in = use_std ? std_descriptor(startup_info->hStdInput, inherit_handles, kept) : -1;
+  const int in = use_std ? std_index(startup_info->hStdInput, chosen) : -1;
+  const int out = use_std ? std_index(startup_info->hStdOutput, chosen) : -1;
+  const int err = use_std ? std_index(startup_info->hStdError, chosen) : -1;
   // Without a console (CREATE_NO_WINDOW, DETACHED_PROCESS) a child whose
   // handles are not redirected writes nowhere.
   const bool console = !use_std && (creation_flags & (CREATE_NO_WINDOW | DETACHED_PROCESS)) == 0;
-  ::posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
-  if (in >= 0) ::posix_spawn_file_actions_adddup2(&setup.actions_, in, 0);
-  if (out >= 0) {
-    ::posix_spawn_file_actions_adddup2(&setup.actions_, out, 1);
-  } else if (!console) {
-    ::posix_spawn_file_actions_addopen(&setup.actions_, 1, "/dev/null", O_WRONLY, 0);
-  }
-  if (err >= 0) {
-    ::posix_spawn_file_actions_adddup2(&setup.actions_, err, 2);
-  } else if (!console) {
-    ::posix_spawn_file_actions_addopen(&setup.actions_, 2, "/dev/null", O_WRONLY, 0);
-  }
-  ::posix_spawn_file_actions_addclosefrom_np(&setup.actions_, 3);
+
+  spawn_setup setup;
+  std::vector<inherited_handle> passed;
+  plan_descriptors(setup.actions_, chosen, {in, out, err}, console, &passed);
+  std::vector<std::string> env = child_environment(environment, describe_inherited_handles(passed));
   if (!directory.empty()) ::posix_spawn_file_actions_addchdir_np(&setup.actions_, directory.c_str());
   sigset_t signals;
   sigemptyset(&signals);
@@ -359,6 +438,7 @@ BOOL create_process(const char* function, HANDLE token, LPCSTR application_name,
   }
 
   auto record = std::make_shared<machine::process_record>();
+  record->started_at = std::chrono::steady_clock::now();
   record->id = static_cast<DWORD>(c->pid);
   record->command_line = line;
   record->program = program;
@@ -367,6 +447,7 @@ BOOL create_process(const char* function, HANDLE token, LPCSTR application_name,
   record->desktop = startup_info->lpDesktop != nullptr ? startup_info->lpDesktop : "";
   record->creation_flags = creation_flags;
   record->std_handles_redirected = out >= 0 || err >= 0;
+  for (const auto& c : chosen) record->inherited_handles.push_back(c.value);
   auto& reg = processes();
   {
     std::lock_guard<std::mutex> lock(reg.mutex);
