@@ -1,0 +1,24 @@
+# The real Windows programs under Wine: the service under Wine's service
+# control manager, the daemon's command line, the overlay on a screen.
+#
+# Declaring a Wine test (any tests/wine/*.cmake; the function is in
+# cmake/nolvane.cmake and declares nothing outside the mingw build):
+#
+#   nolvane_add_wine_test(<name> COMMAND <target | script> [args...]
+#                         [SERIAL] [RESOURCE_LOCK <lock>...] [TIMEOUT <s>] [LABELS <label>...])
+#
+# - COMMAND starts with a cross-built target (run under Wine) or a bash script
+#   (run with bash; it may source tests/wine/wine_lib.sh). Arguments may use
+#   generator expressions, e.g. $<TARGET_FILE:nolvane_service>; a script hands
+#   Unix paths to a Windows program as Z:\ paths with wine_lib.sh's windows_path.
+# - Every test runs inside tests/wine/wine_session, which provides a fresh
+#   prefix (WINEPREFIX), one persistent wineserver, an Xvfb screen with openbox
+#   (DISPLAY) and the log of Wine's services (NOLVANE_WINE_SYSTEM_LOG).
+#   scripts/test runs the whole mingw ctest inside one session; by hand:
+#     tests/wine/wine_session build/mingw ctest --test-dir build/mingw -L wine
+# - Each test gets an empty artefact directory, NOLVANE_WINE_ARTEFACTS =
+#   <build>/wine-artefacts/<name>, kept after the run (screenshots, logs).
+# - SERIAL: no other test runs beside it (anything that looks at the screen).
+#   RESOURCE_LOCK nolvane_service: the test installs the service or writes the
+#   product's registry keys; such tests run one at a time.
+# - Every Wine test carries the label "wine".
