@@ -22,3 +22,16 @@
 #   RESOURCE_LOCK nolvane_service: the test installs the service or writes the
 #   product's registry keys; such tests run one at a time.
 # - Every Wine test carries the label "wine".
+
+if(NOT CMAKE_CROSSCOMPILING)
+  return()
+endif()
+
+# The service under Wine's service control manager.
+add_executable(scm_lifecycle_tests ${CMAKE_CURRENT_LIST_DIR}/scm_lifecycle_test.cpp)
+target_link_libraries(scm_lifecycle_tests PRIVATE nolvane_gtest nolvane_platform)
+target_include_directories(scm_lifecycle_tests PRIVATE ${CMAKE_SOURCE_DIR}/include)
+add_dependencies(scm_lifecycle_tests nolvane_service ostrel_service_daemon)
+nolvane_add_wine_test(scm_lifecycle
+  COMMAND scm_lifecycle_tests $<TARGET_FILE:nolvane_service> $<TARGET_FILE:ostrel_service_daemon>
+  RESOURCE_LOCK nolvane_service)
