@@ -23,6 +23,21 @@
 #   product's registry keys; such tests run one at a time.
 # - Every Wine test carries the label "wine".
 
+# The daemon's command line: natively against a simulated desktop set up as
+# Wine's looks, cross-built under Wine; the same answers are expected.
+if(NOLVANE_WINSIM)
+  nolvane_add_test(daemon_cli_tests NATIVE_ONLY
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/daemon_cli_test.cpp ${CMAKE_CURRENT_LIST_DIR}/daemon_cli_winsim.cpp
+    LIBS winsim LABELS daemon)
+else()
+  add_executable(daemon_cli_tests
+    ${CMAKE_CURRENT_LIST_DIR}/daemon_cli_test.cpp ${CMAKE_CURRENT_LIST_DIR}/daemon_cli_wine.cpp)
+  target_link_libraries(daemon_cli_tests PRIVATE nolvane_gtest_main nolvane_platform)
+  nolvane_add_wine_test(daemon_cli COMMAND daemon_cli_tests LABELS daemon)
+endif()
+target_compile_definitions(daemon_cli_tests PRIVATE DAEMON_PATH="$<TARGET_FILE:ostrel_service_daemon>")
+add_dependencies(daemon_cli_tests ostrel_service_daemon)
+
 if(NOT CMAKE_CROSSCOMPILING)
   return()
 endif()
