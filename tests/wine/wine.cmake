@@ -50,3 +50,13 @@ add_dependencies(scm_lifecycle_tests nolvane_service ostrel_service_daemon)
 nolvane_add_wine_test(scm_lifecycle
   COMMAND scm_lifecycle_tests $<TARGET_FILE:nolvane_service> $<TARGET_FILE:ostrel_service_daemon>
   RESOURCE_LOCK nolvane_service)
+
+# The dim overlay on the session's screen, looked at with xwd; alone, since
+# it reads the whole screen.
+add_executable(overlay_screen_helper ${CMAKE_CURRENT_LIST_DIR}/overlay_screen_helper.cpp)
+target_link_libraries(overlay_screen_helper PRIVATE nolvane_platform)
+add_dependencies(overlay_screen_helper ostrel_service_daemon)
+nolvane_add_wine_test(overlay_screen
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/overlay_screen_test.sh
+          $<TARGET_FILE:ostrel_service_daemon> $<TARGET_FILE:overlay_screen_helper>
+  SERIAL)
