@@ -3,6 +3,7 @@
 // typed reads, enumeration, handle rights, change notifications and ACLs.
 // The same source runs against winsim and, cross-built, under Wine.
 #include "conformance_support.h"
+#include "registry_test_keys.h"
 
 #include <aclapi.h>
 #include <windows.h>
@@ -21,30 +22,11 @@ namespace {
 using conformance::poison;
 using conformance::running_under_wine;
 
-class RegistryConformanceTest : public ::testing::Test {
+class RegistryConformanceTest : public test_support::RegistryKeysTest {
  protected:
-  void TearDown() override {
-    for (HKEY key : opened_) RegCloseKey(key);
-  }
-
-  HKEY create(const std::string& path, REGSAM access = KEY_ALL_ACCESS, DWORD* disposition = nullptr) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                              nullptr, &key, disposition),
-              ERROR_SUCCESS);
-    opened_.push_back(key);
-    return key;
-  }
-
-  static void set_dword(HKEY key, const char* name, DWORD value) {
-    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)),
-              ERROR_SUCCESS);
-  }
-
   // Every test has a key of its own: Wine's registry outlives the process.
   const std::string root_ = "SOFTWARE\\Nolvane Conformance\\" + conformance::unique_name("Registry");
   const char* const test_root = root_.c_str();
-  std::vector<HKEY> opened_;
 };
 
 // Names as RegEnumKeyExA or RegEnumValueA hand them out, in their order.
@@ -387,13 +369,7 @@ TEST_F(RegistryConformanceTest, AclCallsCheckTheirArguments) {
   EXPECT_EQ(acl.AclSize, 8);
   EXPECT_EQ(acl.AceCount, 0);
 
-  EXPLICIT_ACCESS_A entry{};
-  entry.grfAccessPermissions = GENERIC_READ | KEY_SET_VALUE;
-  entry.grfAccessMode = SET_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
-  entry.Trustee.ptstrName = const_cast<LPSTR>("Users");
+  EXPLICIT_ACCESS_A entry = test_support::named_entry("Users", TRUSTEE_IS_GROUP, GENERIC_READ | KEY_SET_VALUE);
   PACL users = nullptr;
   ASSERT_EQ(SetEntriesInAclA(1, &entry, nullptr, &users), static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_NE(users, nullptr);

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winsim/machine.h>
 
+#include "registry_test_keys.h"
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,28 +16,9 @@ namespace {
 
 const char* const test_root = "SOFTWARE\\Winsim Test";
 
-class RegistryWinsimTest : public ::testing::Test {
+class RegistryWinsimTest : public test_support::RegistryKeysTest {
  protected:
-  void TearDown() override {
-    for (HKEY key : opened_) RegCloseKey(key);
-  }
-
-  HKEY create(const std::string& path, REGSAM access = KEY_ALL_ACCESS, DWORD* disposition = nullptr) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                              nullptr, &key, disposition),
-              ERROR_SUCCESS);
-    opened_.push_back(key);
-    return key;
-  }
-
-  static void set_dword(HKEY key, const char* name, DWORD value) {
-    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)),
-              ERROR_SUCCESS);
-  }
-
   winsim::machine::scoped_machine machine_;
-  std::vector<HKEY> opened_;
 };
 
 TEST_F(RegistryWinsimTest, ControlApiWritesAreAnotherProgramsChanges) {
@@ -62,13 +45,7 @@ TEST_F(RegistryWinsimTest, ControlApiWritesAreAnotherProgramsChanges) {
 }
 
 TEST_F(RegistryWinsimTest, AclCallsRecordExplicitEntries) {
-  EXPLICIT_ACCESS_A entry{};
-  entry.grfAccessPermissions = GENERIC_READ | KEY_SET_VALUE;
-  entry.grfAccessMode = SET_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
-  entry.Trustee.ptstrName = const_cast<LPSTR>("Users");
+  EXPLICIT_ACCESS_A entry = test_support::named_entry("Users", TRUSTEE_IS_GROUP, GENERIC_READ | KEY_SET_VALUE);
   PACL users = nullptr;
   ASSERT_EQ(SetEntriesInAclA(1, &entry, nullptr, &users), static_cast<DWORD>(ERROR_SUCCESS));
 

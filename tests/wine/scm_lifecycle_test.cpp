@@ -9,6 +9,7 @@
 // start fails: the service reports RUNNING, retries and then stops itself.
 // Wine ends a service when the last program of the session ends, so this
 // program stays alive until each service has stopped.
+#include "registry_test_keys.h"
 #include "unique_handle.h"
 
 #include <aclapi.h>
@@ -236,13 +237,7 @@ ACCESS_MASK key_rights(ACCESS_MASK mask) {
 
 // Replaces a key's DACL by one entry of its own: Everyone with full control.
 bool grant_everyone(const std::string& key_path) {
-  EXPLICIT_ACCESS_A entry{};
-  entry.grfAccessPermissions = KEY_ALL_ACCESS;
-  entry.grfAccessMode = SET_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  entry.Trustee.ptstrName = const_cast<LPSTR>("Everyone");
+  EXPLICIT_ACCESS_A entry = test_support::named_entry("Everyone", TRUSTEE_IS_WELL_KNOWN_GROUP, KEY_ALL_ACCESS);
   PACL acl = nullptr;
   if (SetEntriesInAclA(1, &entry, nullptr, &acl) != ERROR_SUCCESS) return false;
   std::string object = "MACHINE\\" + key_path;

@@ -19,8 +19,9 @@
 # - Each test gets an empty artefact directory, NOLVANE_WINE_ARTEFACTS =
 #   <build>/wine-artefacts/<name>, kept after the run (screenshots, logs).
 # - SERIAL: no other test runs beside it (anything that looks at the screen).
-#   RESOURCE_LOCK nolvane_service: the test installs the service or writes the
-#   product's registry keys; such tests run one at a time.
+#   RESOURCE_LOCK nolvane_service_and_product_key: the test installs the
+#   service or writes the product's registry keys (one of each per prefix);
+#   such tests run one at a time.
 # - Every Wine test carries the label "wine".
 
 # The daemon's command line: natively against a simulated desktop set up as
@@ -45,11 +46,11 @@ endif()
 # The service under Wine's service control manager.
 add_executable(scm_lifecycle_tests ${CMAKE_CURRENT_LIST_DIR}/scm_lifecycle_test.cpp)
 target_link_libraries(scm_lifecycle_tests PRIVATE nolvane_gtest nolvane_platform)
-target_include_directories(scm_lifecycle_tests PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_include_directories(scm_lifecycle_tests PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/tests/support)
 add_dependencies(scm_lifecycle_tests nolvane_service ostrel_service_daemon)
 nolvane_add_wine_test(scm_lifecycle
   COMMAND scm_lifecycle_tests $<TARGET_FILE:nolvane_service> $<TARGET_FILE:ostrel_service_daemon>
-  RESOURCE_LOCK nolvane_service)
+  RESOURCE_LOCK nolvane_service_and_product_key)
 
 # The dim overlay on the session's screen, looked at with xwd; alone, since
 # it reads the whole screen.
