@@ -3,10 +3,12 @@
 // path under a directory with blanks, StartServiceA, QueryServiceStatusEx,
 // ControlService and DeleteService, with the registry read from outside.
 //
-//   scm_lifecycle_tests <nolvane_service.exe> <ostrel_service_daemon.exe>
+//   scm_lifecycle_tests <nolvane_service.exe> <ostrel_service_daemon.exe> <sensor_manager_double.dll>
 //
 // Wine has no sensor manager (its class is not registered), so every engine
 // start fails: the service reports RUNNING, retries and then stops itself.
+// Where a test needs the service in its event loop, it registers the
+// stand-in sensor manager of sensor_manager_double.cpp.
 // Wine ends a service when the last program of the session ends, so this
 // program stays alive until each service has stopped.
 #include "registry_test_keys.h"
@@ -51,6 +53,9 @@ constexpr ULONGLONG poll_ms = 5;
 
 std::string service_program;  // Windows paths of the programs under test
 std::string daemon_program;
+std::string sensor_manager_double;
+constexpr char sensor_manager_class[] =
+    "SOFTWARE\\Classes\\CLSID\\{77A1C827-FCD2-4689-8915-9D613CC5FA3E}";
 
 // Wine shows the Unix file system as drive Z:.
 std::string windows_path(const std::string& path) {
@@ -306,6 +311,7 @@ class ScmLifecycleTest : public ::testing::Test {
     // Nothing of an earlier service survives into this test.
     delete_tree("SOFTWARE\\Ostrel Works");
     delete_tree(transform_root);
+    delete_tree(sensor_manager_class);
     const std::string command_line = "\"" + std::string(program_directory) + "\\nolvane_service.exe\"";
     service_.reset(CreateServiceA(manager_.get(), service_name, "Nolvane", SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -478,15 +484,60 @@ TEST_F(ScmLifecycleTest, CopiesTheOldServiceKeyWithItsValuesAndRights) {
   EXPECT_EQ(read_dword(product_key, "Type"), -2);
 }
 
+// True when nothing changes under `key_path` for `quiet_ms`.
+bool stays_unchanged(const std::string& key_path, DWORD quiet_ms) {
+  unique_hkey key;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_NOTIFY, key.put()), ERROR_SUCCESS);
+  ostrel::unique_event changed(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  EXPECT_EQ(RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed.get(), TRUE),
+            ERROR_SUCCESS);
+  return WaitForSingleObject(changed.get(), quiet_ms) == WAIT_TIMEOUT;
+}
+
+TEST_F(ScmLifecycleTest, AChangedProductValueMakesTheRunningServiceReload) {
+  const std::string server = std::string(sensor_manager_class) + "\\InprocServer32";
+  write_string(server, "", sensor_manager_double);
+  write_string(server, "ThreadingModel", "Both");
+
+  start();
+  history_->wait_for_state(SERVICE_RUNNING);
+  // In its event loop the service writes nothing: a pass writes Version.
+  ASSERT_TRUE(stays_unchanged(product_key, 2000)) << "the service does not settle in its event loop";
+  ASSERT_EQ(read_string(status_key, "Version"), "1000.124.444.10302");
+
+  // A change under the product key: the service reloads, and the new pass
+  // writes Version again.
+  ASSERT_EQ(RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, status_key, "Version"), ERROR_SUCCESS);
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (read_string(status_key, "Version") != "1000.124.444.10302" && GetTickCount64() < deadline) Sleep(poll_ms);
+  EXPECT_EQ(read_string(status_key, "Version"), "1000.124.444.10302") << "no reload within 10 s";
+  EXPECT_TRUE(stays_unchanged(product_key, 2000)) << "the reloaded pass does not settle";
+
+  // No pass was an engine retry, and the service still runs.
+  EXPECT_EQ(count_containing(log_lines_since(log_start_), sensor_manager_missing), 0u);
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(QueryServiceStatus(service_.get(), &status));
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+
+  // A stop in the event loop ends it as quickly as one during the retries.
+  const ULONGLONG asked = GetTickCount64();
+  ASSERT_TRUE(ControlService(service_.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  const observed_status stopped = history_->wait_for_state(SERVICE_STOPPED, 10000);
+  EXPECT_LE(stopped.seen_ms - asked, 2000u);
+  EXPECT_EQ(stopped.status.dwWin32ExitCode, 0u);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <nolvane_service.exe> <ostrel_service_daemon.exe>\n", argv[0]);
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s <nolvane_service.exe> <ostrel_service_daemon.exe> <sensor_manager_double.dll>\n",
+                 argv[0]);
     return 2;
   }
   service_program = windows_path(argv[1]);
   daemon_program = windows_path(argv[2]);
+  sensor_manager_double = windows_path(argv[3]);
   return RUN_ALL_TESTS();
 }

@@ -47,9 +47,14 @@ endif()
 add_executable(scm_lifecycle_tests ${CMAKE_CURRENT_LIST_DIR}/scm_lifecycle_test.cpp)
 target_link_libraries(scm_lifecycle_tests PRIVATE nolvane_gtest nolvane_platform)
 target_include_directories(scm_lifecycle_tests PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/tests/support)
-add_dependencies(scm_lifecycle_tests nolvane_service ostrel_service_daemon)
+# Wine has no sensor manager; this stand-in lets the service's engine start.
+add_library(sensor_manager_double SHARED ${CMAKE_CURRENT_LIST_DIR}/sensor_manager_double.cpp)
+set_target_properties(sensor_manager_double PROPERTIES PREFIX "")
+target_link_libraries(sensor_manager_double PRIVATE nolvane_platform uuid)
+add_dependencies(scm_lifecycle_tests nolvane_service ostrel_service_daemon sensor_manager_double)
 nolvane_add_wine_test(scm_lifecycle
   COMMAND scm_lifecycle_tests $<TARGET_FILE:nolvane_service> $<TARGET_FILE:ostrel_service_daemon>
+          $<TARGET_FILE:sensor_manager_double>
   RESOURCE_LOCK nolvane_service_and_product_key)
 
 # The dim overlay on the session's screen, looked at with xwd; alone, since
