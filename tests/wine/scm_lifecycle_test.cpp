@@ -308,7 +308,10 @@ class ScmLifecycleTest : public ::testing::Test {
   void SetUp() override {
     manager_.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager_) << GetLastError();
-    // Nothing of an earlier service survives into this test.
+    // Nothing of an earlier service survives into this test, whichever
+    // test (or package) installed it.
+    unique_service leftover(OpenServiceA(manager_.get(), service_name, SERVICE_ALL_ACCESS));
+    if (leftover) remove(std::move(leftover));
     delete_tree("SOFTWARE\\Ostrel Works");
     delete_tree(transform_root);
     delete_tree(sensor_manager_class);
@@ -322,16 +325,19 @@ class ScmLifecycleTest : public ::testing::Test {
     history_ = std::make_unique<status_history>(service_.get());
   }
 
-  // Stops what still runs and deletes the service; its name is free again.
   void TearDown() override {
-    if (!service_) return;
+    if (service_) remove(std::move(service_));
+  }
+
+  // Stops the service if it runs and deletes it; its name is free again.
+  void remove(unique_service service) {
     SERVICE_STATUS status{};
-    if (QueryServiceStatus(service_.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
-      ControlService(service_.get(), SERVICE_CONTROL_STOP, &status);
-      history_->wait_for_state(SERVICE_STOPPED);
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
+      ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+      status_history(service.get()).wait_for_state(SERVICE_STOPPED);
     }
-    EXPECT_TRUE(DeleteService(service_.get())) << GetLastError();
-    service_.reset();
+    EXPECT_TRUE(DeleteService(service.get())) << GetLastError();
+    service.reset();
     // The entry goes once the last handle is closed and its process has
     // ended, which the SCM may see a moment after the STOPPED report.
     const ULONGLONG deadline = GetTickCount64() + 10000;
