@@ -236,6 +236,12 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR value_name, DWORD, DWORD type, co
   const std::string name = name_or_default(value_name);
   if (name.size() > 16383) return ERROR_INVALID_PARAMETER;
 
+  // Windows' ANSI call, like NT before it, counts a string's terminating zero
+  // when the caller left it out but it follows the data: it reads one byte
+  // past the size it was given.
+  const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  if (text && data_size > 0 && data[data_size - 1] != 0 && data[data_size] == 0) ++data_size;
+
   std::lock_guard<std::mutex> lock(reg::registry_mutex());
   if (object->node->deleted) return ERROR_KEY_DELETED;
   reg::store_value(object->node, name, type, data, data_size);

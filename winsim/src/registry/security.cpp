@@ -138,7 +138,11 @@ BOOL WINAPI InitializeAcl(PACL acl, DWORD acl_length, DWORD acl_revision) {
     SetLastError(error);
     return FALSE;
   }
-  if (acl == nullptr || (acl_revision != ACL_REVISION && acl_revision != ACL_REVISION_DS) || acl_length > 0xFFFF) {
+  // Every revision from ACL_REVISION2 to ACL_REVISION4 is accepted, not only
+  // the two the documentation names.
+  constexpr DWORD lowest_revision = 2;
+  constexpr DWORD highest_revision = 4;
+  if (acl == nullptr || acl_revision < lowest_revision || acl_revision > highest_revision || acl_length > 0xFFFF) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
