@@ -1,8 +1,10 @@
 #include "laptop.h"
 
 #include "common/process_flags.h"
-#include "host/service_program.h"
+#include "host/service_main.h"
 #include "host/service_status.h"
+#include "logging/logger.h"
+#include "logging/trace_provider.h"
 
 #include <filesystem>
 #include <iostream>
@@ -43,16 +45,21 @@ DWORD session_event(session_change change) {
 
 }  // namespace
 
+// What the program entry does around the dispatcher happens once per laptop,
+// not once per start: the process-wide logger cannot come back once released.
 laptop::laptop() {
   // A Windows installation has its temporary directory, the service's
   // default OutputDirectory.
   std::filesystem::create_directories(winsim::machine::host_path("C:\\Windows\\Temp"));
+  ostrel::logging::register_trace_provider();
 }
 
 laptop::~laptop() {
   stop_service(milliseconds(30000));
   winsim::machine::stop_display_physics();
   winsim::machine::stop_trace_session();
+  ostrel::logging::unregister_trace_provider();
+  ostrel::logging::release_logger();
 }
 
 bool laptop::start_service(UCHAR trace_level) {
@@ -66,7 +73,11 @@ bool laptop::start_service(UCHAR trace_level) {
   reset_process_state();
   winsim::machine::start_scm("NolvaneSvc");
   if (!winsim::machine::display_physics_running()) winsim::machine::start_display_physics();
-  service_ = std::async(std::launch::async, [] { return ostrel::run_service_program(); });
+  service_ = std::async(std::launch::async, [] {
+    char name[] = "";  // an own-process service: the name is not looked at
+    SERVICE_TABLE_ENTRYA table[] = {{name, &ostrel::service_main}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+  });
   return true;
 }
 
@@ -143,6 +154,10 @@ winsim::machine::control_result laptop::power(bool on_mains) {
 void laptop::external_monitor(bool attached) {
   // One display monitor is the laptop's own panel.
   winsim::machine::set_physical_monitors(attached ? std::vector<DWORD>{1, 1} : std::vector<DWORD>{1});
+}
+
+void laptop::write_setting(const std::string& key_path, const std::string& name, DWORD value) {
+  winsim::machine::set_registry_dword(key_path, name, value);
 }
 
 bool daemon_beside_this_program(const std::string& program_name) {

@@ -34,16 +34,18 @@ class laptop {
 
   // ---- The service control manager.
   // Starts the service as a new process of it would start: process-wide
-  // state as at program entry, the SCM connected, the OS's display physics
-  // running, and a presence sensor unless there is one or none is wanted.
-  // The first start opens the trace session at `trace_level`. False when
-  // the service runs already.
+  // state as at program entry, the SCM connected, the service control
+  // dispatcher running ServiceMain, the OS's display physics running, and a
+  // presence sensor unless there is one or none is wanted. The first start
+  // opens the trace session at `trace_level`. False when the service runs
+  // already.
   bool start_service(UCHAR trace_level = trace_level_info);
   // One STOP control.
   winsim::machine::control_result send_stop();
   // Sends STOP (again while the SCM cannot deliver it yet) until the service
-  // has ended; its program's result, or nothing when it still runs after
-  // `timeout`. `on_poll` runs while waiting.
+  // has ended; 0 when the dispatcher returned normally, 1 when it failed, or
+  // nothing when the service still runs after `timeout`. `on_poll` runs
+  // while waiting.
   std::optional<int> stop_service(std::chrono::milliseconds timeout, const std::function<void()>& on_poll = {});
   bool service_started() const { return service_.valid(); }
   bool service_ended() const;
@@ -67,6 +69,8 @@ class laptop {
   // The charger plugged in (mains) or unplugged, and the power event that tells the service.
   winsim::machine::control_result power(bool on_mains);
   void external_monitor(bool attached);
+  // A setting changed by the user or an administrator (HKEY_LOCAL_MACHINE).
+  void write_setting(const std::string& key_path, const std::string& name, DWORD value);
 
  private:
   winsim::machine::sensor_description sensor_description() const;

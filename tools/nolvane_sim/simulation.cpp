@@ -217,7 +217,7 @@ bool simulation::finish() {
     if (!result) return false;
   }
   show_news();
-  print("program", "nolvane_service returned " + std::to_string(*result));
+  print("program", std::string("StartServiceCtrlDispatcherA returned ") + (*result == 0 ? "TRUE" : "FALSE"));
   return ended && *result == 0;
 }
 
