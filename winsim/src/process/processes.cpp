@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -481,6 +482,14 @@ size_t running_process_count() {
   size_t n = 0;
   for (const auto& r : reg.journal) n += r->running ? 1 : 0;
   return n;
+}
+
+void forget_ended_processes() {
+  auto& reg = detail::processes();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  auto& journal = reg.journal;
+  journal.erase(std::remove_if(journal.begin(), journal.end(), [](const auto& r) { return !r->running; }),
+                journal.end());
 }
 
 bool wait_for_no_running_processes(DWORD timeout_ms) {
