@@ -24,6 +24,13 @@ std::string describe(const expectation& e) {
   return text;
 }
 
+bool monitor_running() {
+  for (const auto& p : winsim::machine::processes()) {
+    if (p.running && p.command_line.find("--monitor_activity") != std::string::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 const machine_state cycle_runner::settled{"RUNNING", "USER_PRESENT"};
@@ -106,6 +113,16 @@ std::string cycle_runner::finish_cycle() {
   log_.update();
   if (log_.state() != settled) return "ended in " + (log_.state() ? to_string(*log_.state()) : std::string("no state"));
   if (!winsim::machine::display_on()) return "ended with the display off";
+  // The user is present: neither the activity watcher's monitor nor the dim
+  // overlay has a reason to be there (a terminated child takes a moment to
+  // be reaped).
+  const auto deadline = steady_clock::now() + step_timeout_;
+  while (monitor_running() || winsim::machine::open_window_count() != 0) {
+    if (steady_clock::now() >= deadline) {
+      return monitor_running() ? "ended with the activity monitor running" : "ended with the dim overlay shown";
+    }
+    std::this_thread::sleep_for(poll_interval);
+  }
   return {};
 }
 

@@ -2,11 +2,12 @@
 // through a long mix of cycles of use (default 1000): the user away and back
 // before the screen dims, typing while away, lock and unlock, a remote
 // session, an external monitor, the charger pulled and plugged in again, a
-// settings change, and a STOP and restart every 100th cycle. Every cycle
-// must end with leave detection running and the user present. Afterwards
-// the simulation's open handles, the process's threads and the running
-// daemon children must be back where they were after the warm-up, and
-// resident memory may have grown by less than 1 MiB.
+// settings change, and a STOP and restart every 100th cycle and as the last.
+// Every cycle must end with leave detection running and the user present.
+// Afterwards the simulation's open handles, the process's threads and the
+// running daemon children must be back where they were when the service had
+// first settled (both times a freshly started service), and resident memory
+// may have grown by less than 1 MiB since the warm-up.
 // Exit code 0 when all of that held, 1 when not, 2 when the set-up is wrong.
 #include "cycles.h"
 #include "laptop.h"
@@ -49,8 +50,10 @@ constexpr bool resident_memory_meaningful = false;
 constexpr bool resident_memory_meaningful = true;
 #endif
 
-cycle_kind kind_of_cycle(size_t number) {
-  if (number % restart_every == 0) return cycle_kind::stop_and_restart;
+// The last cycle restarts the service, so that the run ends with a service
+// as fresh as the one it began with.
+cycle_kind kind_of_cycle(size_t number, size_t cycles) {
+  if (number % restart_every == 0 || number == cycles) return cycle_kind::stop_and_restart;
   if (number % monitor_every == monitor_every / 2) return cycle_kind::external_monitor;
   return rotation[number % rotation.size()];
 }
@@ -102,8 +105,10 @@ struct tally {
   }
 };
 
+// `baseline`: the counts when the service first settled, resident memory
+// after the warm-up.
 bool resources_back(const resources& baseline, const resources& after) {
-  std::cout << "at rest after the warm-up and after the run:\n";
+  std::cout << "at rest before and after the run:\n";
   bool ok = check(after.handles == baseline.handles, "open handles " + std::to_string(baseline.handles) + " -> " +
                                                          std::to_string(after.handles));
   ok &= check(after.threads == baseline.threads,
@@ -140,10 +145,10 @@ int soak(size_t cycles) {
     return 1;
   }
 
+  resources baseline = nolvane_soak::measure_at_rest(rest_window);
   tally counted;
-  resources baseline;
   for (size_t number = 1; number <= cycles; ++number) {
-    const cycle_kind kind = kind_of_cycle(number);
+    const cycle_kind kind = kind_of_cycle(number, cycles);
     const std::string failure = runner.run(kind);
     if (!failure.empty()) {
       report_failure(number, kind, failure, log);
@@ -151,7 +156,9 @@ int soak(size_t cycles) {
     }
     counted.count(kind, runner.steps());
     forget_the_past(log);
-    if (number == std::min(warm_up_cycles, cycles)) baseline = nolvane_soak::measure_at_rest(rest_window);
+    if (number == std::min(warm_up_cycles, cycles)) {
+      baseline.resident_kib = nolvane_soak::measure_at_rest(rest_window).resident_kib;
+    }
     if (number % restart_every == 0) {
       std::cout << std::fixed << std::setprecision(1) << seconds_since(began) << " s: " << number << " cycles"
                 << std::endl;
@@ -163,7 +170,7 @@ int soak(size_t cycles) {
   std::cout << std::fixed << std::setprecision(1) << cycles << " cycles in " << took
             << " s, every one ended with leave detection running and the user present\n";
   counted.print();
-  std::cout << "resident memory at the start " << mib(at_start.resident_kib) << "\n";
+  std::cout << "resident memory before the service started " << mib(at_start.resident_kib) << "\n";
   bool ok = resources_back(baseline, after);
   const auto result = laptop.stop_service(step_timeout);
   ok &= check(result == 0, "the service stopped with result 0");
