@@ -63,8 +63,10 @@ TEST_F(ServiceLeaveTest, TheUserLeavesTheScreenDimsTheDisplayGoesOffAndInputBrin
   ASSERT_TRUE(wait_for([&] { return winsim::machine::sensor_report_count(0) >= reports + 2; }));
   ASSERT_TRUE(wait_for_trace("event:PROXIMITY_NEAR state:RUNNING substate:USER_PRESENT")) << trace_.dump();
   EXPECT_EQ(trace_.count_containing(" state:RUNNING substate:USER_ABSENT"), 1u) << trace_.dump();
-  // Every report carried its custom values: the legacy path was never taken.
+  // Every report carried its custom values: the legacy path was never taken,
+  // and each resume read the sensor's state from the last report.
   EXPECT_EQ(trace_.count_containing("Custom values not available"), 0u);
+  EXPECT_EQ(trace_.count_containing("Failed to get sensor value SENSOR_DATA_TYPE_CUSTOM_VALUE1"), 0u);
 
   ASSERT_TRUE(stop_service()) << trace_.dump();
   EXPECT_EQ(statuses().back().dwWin32ExitCode, 0u);
