@@ -109,18 +109,22 @@ struct tally {
 // after the warm-up.
 bool resources_back(const resources& baseline, const resources& after) {
   std::cout << "at rest before and after the run:\n";
-  bool ok = check(after.handles == baseline.handles, "open handles " + std::to_string(baseline.handles) + " -> " +
-                                                         std::to_string(after.handles));
-  ok &= check(after.threads == baseline.threads,
-              "threads " + std::to_string(baseline.threads) + " -> " + std::to_string(after.threads));
-  ok &= check(after.children == baseline.children,
-              "daemon children running " + std::to_string(baseline.children) + " -> " + std::to_string(after.children));
+  const auto same = [](size_t before, size_t now, const std::string& what) {
+    return check(now == before, what + " " + std::to_string(before) + " -> " + std::to_string(now));
+  };
+  bool ok = same(baseline.handles, after.handles, "open handles");
+  ok &= same(baseline.sensor_objects, after.sensor_objects, "Sensor API objects");
+  ok &= same(baseline.registry_notifications, after.registry_notifications, "armed registry notifications");
+  ok &= same(baseline.threads, after.threads, "threads");
+  ok &= same(baseline.children, after.children, "daemon children running");
   const long growth = static_cast<long>(after.resident_kib) - static_cast<long>(baseline.resident_kib);
   const std::string memory = "resident memory " + mib(baseline.resident_kib) + " -> " + mib(after.resident_kib) +
                              " (" + std::to_string(growth) + " KiB; limit " +
                              std::to_string(resident_growth_limit_kib) + " KiB)";
   if (resident_memory_meaningful) {
     ok &= check(growth < static_cast<long>(resident_growth_limit_kib), memory);
+    std::cout << "  info    heap in use " << baseline.heap_in_use_kib << " KiB -> " << after.heap_in_use_kib << " KiB"
+              << "\n";
   } else {
     std::cout << "  info    " << memory << ", not judged under a sanitizer\n";
   }
@@ -157,7 +161,9 @@ int soak(size_t cycles) {
     counted.count(kind, runner.steps());
     forget_the_past(log);
     if (number == std::min(warm_up_cycles, cycles)) {
-      baseline.resident_kib = nolvane_soak::measure_at_rest(rest_window).resident_kib;
+      const resources warm = nolvane_soak::measure_at_rest(rest_window);
+      baseline.resident_kib = warm.resident_kib;
+      baseline.heap_in_use_kib = warm.heap_in_use_kib;
     }
     if (number % restart_every == 0) {
       std::cout << std::fixed << std::setprecision(1) << seconds_since(began) << " s: " << number << " cycles"

@@ -2,6 +2,8 @@
 
 #include <winsim/machine.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -30,9 +32,12 @@ size_t status_field(const std::string& name) {
 resources measure_now() {
   resources r;
   r.handles = winsim::machine::open_handle_count();
+  r.sensor_objects = winsim::machine::sensor_api_object_count();
+  r.registry_notifications = winsim::machine::registry_armed_notification_count();
   r.threads = status_field("Threads");
   r.children = winsim::machine::running_process_count();
   r.resident_kib = status_field("VmRSS");
+  r.heap_in_use_kib = mallinfo2().uordblks / 1024;
   return r;
 }
 
@@ -43,9 +48,12 @@ resources measure_at_rest(std::chrono::milliseconds window) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const resources now = measure_now();
     least.handles = std::min(least.handles, now.handles);
+    least.sensor_objects = std::min(least.sensor_objects, now.sensor_objects);
+    least.registry_notifications = std::min(least.registry_notifications, now.registry_notifications);
     least.threads = std::min(least.threads, now.threads);
     least.children = std::min(least.children, now.children);
     least.resident_kib = std::min(least.resident_kib, now.resident_kib);
+    least.heap_in_use_kib = std::min(least.heap_in_use_kib, now.heap_in_use_kib);
   }
   return least;
 }

@@ -1,5 +1,6 @@
-// What the soak's process holds: the simulation's open kernel handles, the
-// process's threads, the daemon children still running, resident memory.
+// What the soak's process holds: the simulation's open kernel handles, its
+// Sensor API objects and armed registry notifications, the process's
+// threads, the daemon children still running, memory.
 #pragma once
 
 #include <chrono>
@@ -10,9 +11,12 @@ namespace nolvane_soak {
 
 struct resources {
   size_t handles = 0;
+  size_t sensor_objects = 0;
+  size_t registry_notifications = 0;
   size_t threads = 0;
   size_t children = 0;
   size_t resident_kib = 0;
+  size_t heap_in_use_kib = 0;  // what the allocator has handed out and not had back
 };
 
 resources measure_now();
