@@ -134,8 +134,12 @@ event_queue::event_callback make_event_callback(working_set& ws, event_queue& qu
       return;
     }
     if (!ws.machine) throw std::runtime_error("SM is nullptr");
+    // Only the first presence report of a device that started incompatible
+    // arms the swallow: the sensor reports all the time, and re-arming on
+    // every report would swallow every later change of the settings.
     if ((event == PROXIMITY_FAR || event == PROXIMITY_NEAR) && ws.device_incompatible) {
       ws.change->ignore_next_change = true;
+      ws.device_incompatible = false;
     }
     ws.machine->handle_incoming_event(event);
   };

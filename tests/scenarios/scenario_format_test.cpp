@@ -34,8 +34,11 @@ TEST(ScenarioFormat, StepsKeepTheirTimesWordsAndFreeText) {
       "expect journal \"window_shown class=KeltDimOverlayWindow\"\n"
       "expect status stopped exit 1610\n"
       "expect registry Nolvane\\ServiceStatus Version 1000.124.444.10302\n"
-      "trace info sm runner\n");
-  ASSERT_EQ(steps.size(), 9u);
+      "trace info sm runner\n"
+      "sensor interval 250ms\n"
+      "sensor legacy\n"
+      "monitor attach\n");
+  ASSERT_EQ(steps.size(), 12u);
 
   EXPECT_EQ(steps[0].line, 3);
   EXPECT_EQ(steps[0].at_seconds, -1.0);
@@ -57,6 +60,9 @@ TEST(ScenarioFormat, StepsKeepTheirTimesWordsAndFreeText) {
   EXPECT_EQ(steps[6].words, (std::vector<std::string>{"expect", "status", "stopped", "exit", "1610"}));
   EXPECT_EQ(steps[7].text, "1000.124.444.10302");
   EXPECT_EQ(steps[8].words, (std::vector<std::string>{"trace", "info", "sm", "runner"}));
+  EXPECT_EQ(steps[9].words, (std::vector<std::string>{"sensor", "interval", "250ms"}));
+  EXPECT_EQ(steps[10].words, (std::vector<std::string>{"sensor", "legacy"}));
+  EXPECT_EQ(steps[11].words, (std::vector<std::string>{"monitor", "attach"}));
 }
 
 TEST(ScenarioFormat, MistakesNameTheirLine) {
@@ -70,6 +76,9 @@ TEST(ScenarioFormat, MistakesNameTheirLine) {
   EXPECT_EQ(error_of("expect status sleeping\n"), "line 1: unknown 'sleeping' after 'status'");
   EXPECT_EQ(error_of("expect trace\n"), "line 1: text missing");
   EXPECT_EQ(error_of("control stop now\n"), "line 1: expected 2 words after 'control'");
+  EXPECT_EQ(error_of("sensor interval soon\n"), "line 1: 'soon' is not a time");
+  EXPECT_EQ(error_of("sensor interval\n"), "line 1: unknown 'interval' after 'sensor'");
+  EXPECT_EQ(error_of("monitor on\n"), "line 1: unknown 'on' after 'monitor'");
 }
 
 TEST(ScenarioFormat, TheShippedScenariosParse) {

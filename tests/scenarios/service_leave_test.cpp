@@ -39,7 +39,7 @@ TEST_F(ServiceLeaveTest, TheUserLeavesTheScreenDimsTheDisplayGoesOffAndInputBrin
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
   ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
 
-  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false)).has_value());
+  ASSERT_TRUE(winsim::machine::set_sensor_presence(0, false).has_value());
   ASSERT_TRUE(wait_for_trace("event:PROXIMITY_FAR state:RUNNING substate:USER_ABSENT")) << trace_.dump();
 
   // After the 5 s wait the overlay comes up, then the display goes off.
@@ -52,11 +52,21 @@ TEST_F(ServiceLeaveTest, TheUserLeavesTheScreenDimsTheDisplayGoesOffAndInputBrin
   ASSERT_TRUE(wait_for([] { return winsim::machine::video_timeout(SystemPowerPolicyAc) == 600; }, 5s));
   ASSERT_TRUE(wait_for([] { return winsim::machine::open_window_count() == 0; }, 10s));
 
-  // The user touches the keyboard: display on, leave detection runs again.
+  // The user is back and touches the keyboard: display on, leave detection
+  // runs again, and the sensor's next reports keep the user present.
+  EXPECT_EQ(winsim::machine::set_sensor_presence(0, true), std::nullopt);  // suspended: nobody listens
   winsim::machine::simulate_input();
   ASSERT_TRUE(wait_for_trace("event:START_MACHINE state:RUNNING")) << trace_.dump();
   ASSERT_TRUE(wait_until_user_present(2)) << trace_.dump();
   EXPECT_TRUE(winsim::machine::display_on());
+  const size_t reports = winsim::machine::sensor_report_count(0);
+  ASSERT_TRUE(wait_for([&] { return winsim::machine::sensor_report_count(0) >= reports + 2; }));
+  ASSERT_TRUE(wait_for_trace("event:PROXIMITY_NEAR state:RUNNING substate:USER_PRESENT")) << trace_.dump();
+  EXPECT_EQ(trace_.count_containing(" state:RUNNING substate:USER_ABSENT"), 1u) << trace_.dump();
+  // Every report carried its custom values: the legacy path was never taken,
+  // and each resume read the sensor's state from the last report.
+  EXPECT_EQ(trace_.count_containing("Custom values not available"), 0u);
+  EXPECT_EQ(trace_.count_containing("Failed to get sensor value SENSOR_DATA_TYPE_CUSTOM_VALUE1"), 0u);
 
   ASSERT_TRUE(stop_service()) << trace_.dump();
   EXPECT_EQ(statuses().back().dwWin32ExitCode, 0u);
@@ -71,10 +81,10 @@ TEST_F(ServiceLeaveTest, TheUserComingBackWhileTheScreenDimsUndoesTheDimming) {
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
   ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
 
-  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false)).has_value());
+  ASSERT_TRUE(winsim::machine::set_sensor_presence(0, false).has_value());
   ASSERT_TRUE(wait_for([] { return journal_contains("window_shown class=KeltDimOverlayWindow"); }, 15s))
       << trace_.dump();
-  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(true)).has_value());
+  ASSERT_TRUE(winsim::machine::set_sensor_presence(0, true).has_value());
   ASSERT_TRUE(wait_for_trace("event:PROXIMITY_NEAR state:RUNNING substate:USER_PRESENT")) << trace_.dump();
   // The overlay's daemon run has ended: no window is left on the desktop.
   ASSERT_TRUE(wait_for([] { return winsim::machine::open_window_count() == 0; }, 10s));
@@ -84,7 +94,7 @@ TEST_F(ServiceLeaveTest, TheUserComingBackWhileTheScreenDimsUndoesTheDimming) {
   EXPECT_EQ(winsim::machine::video_timeout(SystemPowerPolicyAc), 600u);
 }
 
-TEST_F(ServiceLeaveTest, OnADeviceThatStartedIncompatibleTheChangeAfterAPresenceReportIsSwallowed) {
+TEST_F(ServiceLeaveTest, OnADeviceThatStartedIncompatibleOnlyTheFirstChangeAfterAPresenceReportIsSwallowed) {
   // DeviceCompatibility is 0 (missing) at start. A long wait keeps the
   // screen from dimming meanwhile.
   winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 120);
@@ -92,11 +102,17 @@ TEST_F(ServiceLeaveTest, OnADeviceThatStartedIncompatibleTheChangeAfterAPresence
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
   ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
 
-  ASSERT_TRUE(winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false)).has_value());
+  ASSERT_TRUE(winsim::machine::set_sensor_presence(0, false).has_value());
   ASSERT_TRUE(wait_for_trace("substate:USER_ABSENT")) << trace_.dump();
   winsim::machine::set_registry_dword(user_settings_ac, "EnableWithExternalMonitor", 1);
   EXPECT_FALSE(wait_for_trace("[runner] Reloading due to config change", 500ms));
 
+  // The sensor keeps reporting; the user's next change still takes effect.
+  const size_t handled = trace_.count("[sm] state_machine::handle_incoming_event: PROXIMITY_FAR");
+  ASSERT_TRUE(winsim::machine::set_sensor_presence(0, false).has_value());
+  ASSERT_TRUE(wait_for([&] {
+    return trace_.count("[sm] state_machine::handle_incoming_event: PROXIMITY_FAR") > handled;
+  })) << trace_.dump();
   winsim::machine::set_registry_dword(user_settings_ac, "EnableWithExternalMonitor", 0);
   ASSERT_TRUE(wait_for_trace("[runner] Reloading due to config change")) << trace_.dump();
   ASSERT_TRUE(wait_until_running(2)) << trace_.dump();

@@ -24,6 +24,7 @@ class SensorPresenceTest : public ::testing::Test {
     winsim::machine::sensor_description d;
     d.state = SENSOR_STATE_READY;
     d.data = custom_report(2, 4, true);
+    d.report_interval_ms = 0;  // the test makes every report itself
     winsim::machine::add_sensor(d);
     runner_ = std::make_unique<engine_runner>(nullptr, recorded_.queue, &stop_requested_);
     ASSERT_EQ(runner_->init(), 0);

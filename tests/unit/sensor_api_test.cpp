@@ -24,6 +24,24 @@ using winsim::machine::legacy_report;
 
 constexpr HRESULT not_found = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 
+// The fields a report carries (a field it lacks stays empty).
+winsim::machine::sensor_data fields_of(ISensorDataReport* report) {
+  winsim::machine::sensor_data fields;
+  unique_propvariant value;
+  if (report->GetSensorValue(SENSOR_DATA_TYPE_CUSTOM_VALUE1, value.put()) == S_OK) fields.custom_value1 = value->ulVal;
+  if (report->GetSensorValue(SENSOR_DATA_TYPE_CUSTOM_VALUE2, value.put()) == S_OK) fields.custom_value2 = value->ulVal;
+  if (report->GetSensorValue(SENSOR_DATA_TYPE_HUMAN_PRESENCE, value.put()) == S_OK) {
+    fields.human_presence = value->boolVal == VARIANT_TRUE;
+  }
+  return fields;
+}
+
+void expect_fields(const winsim::machine::sensor_data& actual, const winsim::machine::sensor_data& expected) {
+  EXPECT_EQ(actual.custom_value1, expected.custom_value1);
+  EXPECT_EQ(actual.custom_value2, expected.custom_value2);
+  EXPECT_EQ(actual.human_presence, expected.human_presence);
+}
+
 // Records every callback with the thread it ran on; optionally waits in
 // OnDataUpdated until `rendezvous` callbacks are inside at the same time.
 class recording_sink final : public ISensorEvents {
@@ -43,6 +61,10 @@ class recording_sink final : public ISensorEvents {
   }
   HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* sensor, ISensorDataReport* report) override {
     record(sensor);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      last_report = fields_of(report);
+    }
     unique_propvariant presence;
     EXPECT_EQ(report->GetSensorValue(SENSOR_DATA_TYPE_HUMAN_PRESENCE, presence.put()), S_OK);
     ++inside;
@@ -54,6 +76,11 @@ class recording_sink final : public ISensorEvents {
   }
   HRESULT STDMETHODCALLTYPE OnEvent(ISensor*, REFGUID, IPortableDeviceValues*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID) override { return S_OK; }
+
+  winsim::machine::sensor_data last() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return last_report;
+  }
 
   void record(ISensor* sensor) {
     EXPECT_NE(sensor, nullptr);
@@ -70,6 +97,7 @@ class recording_sink final : public ISensorEvents {
   std::atomic<SensorState> last_state{SENSOR_STATE_MIN};
   std::mutex mutex;
   std::set<std::thread::id> threads;
+  winsim::machine::sensor_data last_report;
 };
 
 class SensorApiTest : public ::testing::Test {
@@ -156,6 +184,7 @@ TEST_F(SensorApiTest, SensorsPropertiesAndReports) {
   winsim::machine::sensor_description presence;
   presence.state = SENSOR_STATE_INITIALIZING;
   presence.data = custom_report(5, 4, true);
+  presence.report_interval_ms = 0;  // no report of its own replaces the data set here
   winsim::machine::add_sensor(presence);
   winsim::machine::sensor_description biometric;
   biometric.category = SENSOR_CATEGORY_BIOMETRIC;
@@ -239,7 +268,9 @@ TEST_F(SensorApiTest, InjectedFailuresAndNullAnswers) {
 }
 
 TEST_F(SensorApiTest, DeliveriesReachRegisteredSinksOnSensorApiThreads) {
-  winsim::machine::add_sensor({});
+  winsim::machine::sensor_description quiet;
+  quiet.report_interval_ms = 0;  // only the deliveries made here reach the sink
+  winsim::machine::add_sensor(quiet);
   recording_sink sink;
   EXPECT_EQ(winsim::machine::deliver_state_changed(0, SENSOR_STATE_NO_DATA), std::nullopt);  // nobody listens
 
@@ -287,6 +318,56 @@ TEST_F(SensorApiTest, DeliveriesReachRegisteredSinksOnSensorApiThreads) {
   // A sink left registered is released when the machine is reset.
   winsim::machine::reset();
   EXPECT_EQ(sink.references.load(), 1u);
+  EXPECT_EQ(winsim::machine::sensor_api_object_count(), 0u);
+}
+
+TEST_F(SensorApiTest, APresenceSensorReportsEveryFieldAtItsIntervalAndAChangeAtOnce) {
+  winsim::machine::sensor_description presence;
+  presence.report_interval_ms = 10;
+  winsim::machine::add_sensor(presence);
+  auto sensor = first_other();
+  const auto current_data = [&sensor] {
+    com_ptr<ISensorDataReport> report;
+    EXPECT_EQ(sensor->GetData(report.put()), S_OK);
+    return report ? fields_of(report.get()) : winsim::machine::sensor_data{};
+  };
+  // Before its first report GetData answers what the sensor would report:
+  // HID state READY (2), a data report (4), somebody present.
+  expect_fields(current_data(), custom_report(2, 4, true));
+
+  recording_sink sink;
+  ASSERT_EQ(sensor->SetEventSink(&sink), S_OK);
+  // Nothing changes, and the sensor reports all the same.
+  const size_t made = winsim::machine::sensor_report_count(0);
+  ASSERT_TRUE(test::wait_for([&] { return sink.calls.load() >= 3; }));
+  EXPECT_GE(winsim::machine::sensor_report_count(0), made + 3);
+  expect_fields(sink.last(), custom_report(2, 4, true));
+
+  // A change reaches the sink before the call returns, and no report of the
+  // reading before it comes later.
+  for (int i = 0; i < 20; ++i) {
+    const bool present = i % 2 == 1;
+    EXPECT_EQ(winsim::machine::set_sensor_presence(0, present), present ? S_OK : S_FALSE);
+    EXPECT_EQ(sink.last().human_presence, present);
+    EXPECT_EQ(winsim::machine::sensor_presence(0), present);
+  }
+  expect_fields(current_data(), custom_report(2, 4, true));
+
+  // The next report carries the sensor's new state; GetData answers it.
+  winsim::machine::set_sensor_state(0, SENSOR_STATE_INITIALIZING);
+  ASSERT_TRUE(test::wait_for([&] { return sink.last().custom_value1 == 5u; }));
+  expect_fields(current_data(), custom_report(5, 4, true));
+
+  // A legacy sensor reports presence only.
+  winsim::machine::set_sensor_legacy(0, true);
+  ASSERT_TRUE(test::wait_for([&] { return !sink.last().custom_value1.has_value(); }));
+  expect_fields(sink.last(), legacy_report(true));
+  expect_fields(current_data(), legacy_report(true));
+
+  ASSERT_EQ(sensor->SetEventSink(nullptr), S_OK);
+  EXPECT_EQ(winsim::machine::set_sensor_presence(0, false), std::nullopt);  // nobody listens
+  EXPECT_EQ(winsim::machine::set_sensor_presence(0, true), std::nullopt);
+  sensor.reset();
   EXPECT_EQ(winsim::machine::sensor_api_object_count(), 0u);
 }
 

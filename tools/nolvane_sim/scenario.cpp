@@ -120,8 +120,17 @@ void check_command(const line_checker& c, step& s) {
     c.words(s, c.count());
     c.one_of(1, {"debug", "info", "error"});
   } else if (command == "sensor") {
+    if (c.count() == 3 && c.word(1) == "interval") {
+      c.words(s, 3);
+      double ignored = 0;
+      if (!parse_seconds(c.word(2), &ignored)) c.fail("'" + c.word(2) + "' is not a time");
+    } else {
+      c.words(s, 2);
+      c.one_of(1, {"none", "add", "legacy"});
+    }
+  } else if (command == "monitor") {
     c.words(s, 2);
-    c.one_of(1, {"none", "add"});
+    c.one_of(1, {"attach", "detach"});
   } else if (command == "firmware") {
     c.words(s, 2);
     c.number(1);

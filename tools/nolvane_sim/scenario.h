@@ -8,21 +8,29 @@
 // Words are separated by blanks; "double quotes" keep blanks in one word.
 // A key starting with "Nolvane\" means "SOFTWARE\Ostrel Works\Nolvane\".
 //
+// The presence sensor reports as the hardware does: every report carries the
+// HID sensor state, the report kind and the presence; it reports once a
+// second whether or not anything changed, and at once when the user comes
+// or goes.
+//
 // Before start:
 //   trace debug|info|error [tag...] level of the service's trace lines (default info); with
 //                                   tags ("sm", "runner", ...) only their lines are shown,
 //                                   expectations still see every line
-//   sensor none                     no presence sensor (default: one, ready)
+//   sensor none                     no presence sensor (default: one, ready, somebody present)
 //   firmware <number>               the firmware driver's answer (default: no driver)
 // Any time:
 //   registry <key> <name> dword <number>
 //   registry <key> <name> string <text>
 //   start                           the SCM starts the service
 //   sensor add                      a presence sensor appears
-//   user away | user present        the presence sensor's report
+//   sensor legacy                   the sensor reports presence only, without custom values
+//   sensor interval <time>          the sensor reports this often ("0": only on a change)
+//   user away | user present        the user leaves or comes back: the sensor reports it
 //   input                           keyboard or mouse input
 //   session lock|unlock|remote|local
 //   power battery|mains             the charger is unplugged or plugged in
+//   monitor attach|detach           an external monitor is plugged in or out
 //   control stop                    the SCM sends STOP
 //   wait <time>
 //   expect trace <text>             a trace line containing <text> (waits up to 15 s);

@@ -16,8 +16,6 @@ using std::chrono::steady_clock;
 constexpr milliseconds expect_timeout(15000);
 constexpr milliseconds stop_timeout(30000);
 constexpr milliseconds poll_interval(10);
-// How often a STOP that the SCM could not deliver yet is sent again.
-constexpr milliseconds stop_retry(250);
 
 const char* state_name(DWORD state) {
   switch (state) {
@@ -56,9 +54,16 @@ std::string hex(DWORD value) {
 }
 
 UCHAR etw_level(const std::string& name) {
-  if (name == "debug") return 5;  // verbose: every line
-  if (name == "error") return 2;
-  return 4;
+  if (name == "debug") return trace_level_debug;
+  if (name == "error") return trace_level_error;
+  return trace_level_info;
+}
+
+session_change session_change_named(const std::string& name) {
+  if (name == "lock") return session_change::lock;
+  if (name == "unlock") return session_change::unlock;
+  if (name == "remote") return session_change::remote;
+  return session_change::local;
 }
 
 void report_delivery(const winsim::machine::control_result& result, std::string* note) {
@@ -67,14 +72,9 @@ void report_delivery(const winsim::machine::control_result& result, std::string*
 
 }  // namespace
 
-simulation::simulation(std::ostream& out, service_program program)
-    : out_(out), program_(std::move(program)), begin_(steady_clock::now()) {}
+simulation::simulation(std::ostream& out) : out_(out), begin_(steady_clock::now()) {}
 
-simulation::~simulation() {
-  finish();
-  winsim::machine::stop_display_physics();
-  winsim::machine::stop_trace_session();
-}
+simulation::~simulation() { finish(); }
 
 int simulation::run(const std::vector<step>& steps) {
   for (const auto& s : steps) {
@@ -106,17 +106,13 @@ void simulation::execute(const step& s) {
   const std::string& command = w[0];
   std::string note;
   if (command == "start") {
-    start_service();
+    if (!laptop_.start_service(trace_level_)) note = "the service was started already";
   } else if (command == "trace") {
     trace_level_ = etw_level(w[1]);
     trace_tags_.assign(w.begin() + 2, w.end());
-    if (service_.valid()) note = "takes effect only before start";
+    if (laptop_.service_started()) note = "takes effect only before start";
   } else if (command == "sensor") {
-    if (w[1] == "none") {
-      add_sensor_ = false;
-    } else {
-      winsim::machine::add_sensor(winsim::machine::sensor_description{});
-    }
+    sensor_command(s, &note);
   } else if (command == "firmware") {
     winsim::machine::set_firmware_driver_answer(static_cast<DWORD>(std::stoul(w[1], nullptr, 0)));
   } else if (command == "registry") {
@@ -127,28 +123,21 @@ void simulation::execute(const step& s) {
       winsim::machine::set_registry_string(key, w[2], s.text);
     }
   } else if (command == "user") {
-    if (winsim::machine::sensor_count() == 0) {
+    if (!laptop_.has_sensor()) {
       note = "there is no presence sensor";
-    } else if (!winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(w[1] == "present"))) {
+    } else if (!laptop_.user_present(w[1] == "present")) {
       note = "nobody listens to the sensor";
     }
   } else if (command == "input") {
-    winsim::machine::simulate_input();
+    laptop_.input();
   } else if (command == "session") {
-    const bool lock = w[1] == "lock" || w[1] == "unlock";
-    const bool on = w[1] == "lock" || w[1] == "remote";
-    if (lock) {
-      winsim::machine::set_session_locked(on);
-    } else {
-      winsim::machine::set_remote_session(on);
-    }
-    const DWORD type = lock ? (on ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK)
-                            : (on ? WTS_REMOTE_CONNECT : WTS_REMOTE_DISCONNECT);
-    report_delivery(winsim::machine::send_session_change(type), &note);
+    report_delivery(laptop_.session(session_change_named(w[1])), &note);
   } else if (command == "power") {
-    send_power_change(w[1] == "mains");
+    report_delivery(laptop_.power(w[1] == "mains"), &note);
+  } else if (command == "monitor") {
+    laptop_.external_monitor(w[1] == "attach");
   } else if (command == "control") {
-    report_delivery(winsim::machine::send_control(SERVICE_CONTROL_STOP), &note);
+    report_delivery(laptop_.send_stop(), &note);
   } else if (command == "wait") {
     double seconds = 0;
     parse_seconds(w[1], &seconds);
@@ -158,11 +147,20 @@ void simulation::execute(const step& s) {
   if (!note.empty()) print("note", note);
 }
 
-void simulation::send_power_change(bool on_mains) {
-  winsim::machine::set_ac_line_status(on_mains ? AC_LINE_ONLINE : AC_LINE_OFFLINE);
-  std::string note;
-  report_delivery(winsim::machine::send_control(SERVICE_CONTROL_POWEREVENT, PBT_APMPOWERSTATUSCHANGE), &note);
-  if (!note.empty()) print("note", note);
+void simulation::sensor_command(const step& s, std::string* note) {
+  const std::string& what = s.words[1];
+  if (what == "none") {
+    laptop_.without_sensor_at_start();
+    if (laptop_.service_started()) *note = "takes effect only before start";
+  } else if (what == "add") {
+    laptop_.add_sensor();
+  } else if (what == "legacy") {
+    laptop_.sensor_legacy();
+  } else {  // interval
+    double seconds = 0;
+    parse_seconds(s.words[2], &seconds);
+    laptop_.sensor_interval(static_cast<DWORD>(seconds * 1000.0 + 0.5));
+  }
 }
 
 bool simulation::expect(const step& s) {
@@ -170,7 +168,7 @@ bool simulation::expect(const step& s) {
   const std::string& what = w[1];
   std::function<bool()> holds;
   if (what == "trace") {
-    holds = [&] { return find_from(winsim::machine::trace_messages(), s.text, &trace_cursor_); };
+    holds = [&] { return log_.find(s.text, &trace_cursor_); };
   } else if (what == "journal") {
     holds = [&] { return find_from(winsim::machine::desktop_journal_texts(), s.text, &journal_cursor_); };
   } else if (what == "display") {
@@ -183,7 +181,7 @@ bool simulation::expect(const step& s) {
     holds = [this, state, check_exit, exit_code] {
       const auto statuses = winsim::machine::service_statuses();
       if (statuses.empty() || statuses.back().dwCurrentState != state) return false;
-      if (state == SERVICE_STOPPED && !service_ended()) return false;
+      if (state == SERVICE_STOPPED && !laptop_.service_ended()) return false;
       return !check_exit || statuses.back().dwWin32ExitCode == exit_code;
     };
   } else {  // registry
@@ -208,45 +206,19 @@ bool simulation::expect(const step& s) {
   return true;
 }
 
-void simulation::start_service() {
-  if (service_.valid()) {
-    print("note", "the service was started already");
-    return;
-  }
-  if (add_sensor_ && winsim::machine::sensor_count() == 0) {
-    winsim::machine::add_sensor(winsim::machine::sensor_description{});
-  }
-  winsim::machine::start_trace_session(trace_level_);
-  winsim::machine::start_scm("NolvaneSvc");
-  winsim::machine::start_display_physics();
-  service_ = std::async(std::launch::async, program_);
-}
-
-bool simulation::service_ended() const {
-  return service_.valid() && service_.wait_for(milliseconds(0)) == std::future_status::ready;
-}
-
 bool simulation::finish() {
-  if (!service_.valid()) return true;
-  if (!service_ended()) print("step", "control stop (end of scenario)");
-  auto last_try = steady_clock::now() - stop_retry;
-  const bool ended = show_until(
-      [&] {
-        if (service_ended()) return true;
-        if (steady_clock::now() - last_try >= stop_retry) {
-          last_try = steady_clock::now();
-          winsim::machine::send_control(SERVICE_CONTROL_STOP);
-        }
-        return false;
-      },
-      stop_timeout);
-  if (!ended) print("FAILED", "the service did not stop; waiting for it");
-  const int result = service_.get();
+  if (!laptop_.service_started()) return true;
+  if (!laptop_.service_ended()) print("step", "control stop (end of scenario)");
+  auto result = laptop_.stop_service(stop_timeout, [this] { show_news(); });
+  const bool ended = result.has_value();
+  if (!ended) {
+    print("FAILED", "the service did not stop; waiting for it");
+    result = laptop_.stop_service(std::chrono::hours(24));
+    if (!result) return false;
+  }
   show_news();
-  print("program", "nolvane_service returned " + std::to_string(result));
-  winsim::machine::stop_scm();
-  winsim::machine::stop_display_physics();
-  return ended && result == 0;
+  print("program", std::string("StartServiceCtrlDispatcherA returned ") + (*result == 0 ? "TRUE" : "FALSE"));
+  return ended && *result == 0;
 }
 
 bool simulation::show_until(const std::function<bool()>& done, milliseconds timeout) {
@@ -268,7 +240,8 @@ void simulation::show_until(steady_clock::time_point deadline) {
 }
 
 void simulation::show_news() {
-  const auto traces = winsim::machine::trace_messages();
+  log_.update();
+  const auto& traces = log_.lines();
   for (; traces_shown_ < traces.size(); ++traces_shown_) {
     const std::string& line = traces[traces_shown_];
     const bool shown = trace_tags_.empty() || std::any_of(trace_tags_.begin(), trace_tags_.end(), [&](const auto& t) {

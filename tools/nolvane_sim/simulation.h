@@ -4,26 +4,24 @@
 // daemon runs, the desktop journal and the display.
 #pragma once
 
+#include "laptop.h"
 #include "scenario.h"
+#include "service_log.h"
 
 #include <windows.h>
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace nolvane_sim {
 
-// Runs the service's program entry; returns its result.
-using service_program = std::function<int()>;
-
 class simulation {
  public:
   // Expects a fresh machine (WINSIM_MACHINE set, state reset).
-  simulation(std::ostream& out, service_program program);
+  explicit simulation(std::ostream& out);
   ~simulation();
   simulation(const simulation&) = delete;
   simulation& operator=(const simulation&) = delete;
@@ -33,10 +31,9 @@ class simulation {
 
  private:
   void execute(const step& s);
+  void sensor_command(const step& s, std::string* note);
   bool expect(const step& s);
-  void start_service();
-  void send_power_change(bool on_mains);
-  // Ends the service if it still runs; true when it ended.
+  // Ends the service if it still runs; true when it ended with result 0.
   bool finish();
 
   // Prints what happened since the last call.
@@ -45,15 +42,12 @@ class simulation {
   void show_until(std::chrono::steady_clock::time_point deadline);
   void print(const std::string& source, const std::string& text);
 
-  bool service_ended() const;
-
   std::ostream& out_;
-  service_program program_;
+  laptop laptop_;
+  service_log log_;
   std::chrono::steady_clock::time_point begin_;
-  std::future<int> service_;
-  UCHAR trace_level_ = 4;  // ETW "information": the service's info and error lines
+  UCHAR trace_level_ = trace_level_info;  // the service's info and error lines
   std::vector<std::string> trace_tags_;  // empty: every trace line is shown
-  bool add_sensor_ = true;
   int failures_ = 0;
 
   // What has been shown already.

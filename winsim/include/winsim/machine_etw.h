@@ -29,6 +29,9 @@ bool trace_session_active();
 std::vector<trace_event> trace_events();
 // Only the "Message" texts, in order.
 std::vector<std::string> trace_messages();
+// The "Message" texts, in order, removed from the session: what a long run
+// reads as it goes, so that the session keeps only what came since.
+std::vector<std::string> take_trace_messages();
 void clear_trace_events();
 
 // Number of providers registered now, and the traits blob last set for the

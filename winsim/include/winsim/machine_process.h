@@ -40,6 +40,9 @@ std::vector<process_record> processes();
 size_t running_process_count();
 // Blocks until every child has ended or `timeout_ms` passed; true when none runs.
 bool wait_for_no_running_processes(DWORD timeout_ms);
+// Drops the records of children that have ended, so that a long run keeps
+// only those still running.
+void forget_ended_processes();
 
 // How a command line splits into argv for the child (the Microsoft C
 // runtime's rules), exposed so tests can check the parser directly.

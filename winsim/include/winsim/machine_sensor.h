@@ -34,11 +34,26 @@ sensor_data legacy_report(bool present);
 // report kind in the low byte of custom value 2.
 sensor_data custom_report(ULONG hid_state, ULONG kind, bool present);
 
+// A presence sensor reports by itself, as its firmware does: every report
+// carries custom value 1 (the HID sensor state of the sensor's state: 2 READY
+// up to 7 ERROR), custom value 2 (report kind SENSOR_EVENT_DATA_UPDATED, 4)
+// and human presence; it reports at its report interval whether or not
+// anything changed, and at once when the person in front of it comes or
+// goes. ISensor::GetData answers the last report. A legacy sensor reports
+// human presence only. Reports reach the registered sinks on one reporting
+// thread of the Sensor API, in the order the sensors made them.
+inline constexpr DWORD default_report_interval_ms = 1000;
+
 struct sensor_description {
   GUID category = SENSOR_CATEGORY_OTHER;
   std::wstring manufacturer = L"Ostrel Works";
   SensorState state = SENSOR_STATE_READY;  // what ISensor::GetState answers
-  sensor_data data;                        // what ISensor::GetData reports; no fields at all: ERROR_NO_DATA
+  bool present = true;                     // somebody sits in front of it
+  DWORD report_interval_ms = default_report_interval_ms;  // 0: reports only when told to
+  bool legacy = false;                     // reports without custom values
+  // What ISensor::GetData reports until the first report; no fields at all:
+  // the report the sensor would make now.
+  sensor_data data;
 };
 
 // Adds a sensor and returns its index; collections list sensors in the order
@@ -46,7 +61,22 @@ struct sensor_description {
 size_t add_sensor(const sensor_description& sensor);
 size_t sensor_count();
 void set_sensor_state(size_t sensor, SensorState state);
+// What ISensor::GetData answers until the next report; no fields at all:
+// ERROR_NO_DATA.
 void set_sensor_data(size_t sensor, const sensor_data& data);
+
+// The person in front of the sensor comes or goes (or stays: the sensor
+// reports all the same). The sensor reports at once; the call waits until
+// the report has reached the sinks and returns their answer (the first
+// sink's), or nothing when no sink is registered. Not while deliveries are
+// held.
+std::optional<HRESULT> set_sensor_presence(size_t sensor, bool present);
+bool sensor_presence(size_t sensor);
+// From now on the sensor reports every `interval_ms` (0: only on a presence change).
+void set_sensor_report_interval(size_t sensor, DWORD interval_ms);
+void set_sensor_legacy(size_t sensor, bool legacy);
+// Reports the sensor has made by itself since it was added.
+size_t sensor_report_count(size_t sensor);
 // True while some ISensor of this sensor has an event sink registered.
 bool sensor_has_event_sink(size_t sensor);
 

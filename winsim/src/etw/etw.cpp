@@ -221,6 +221,19 @@ std::vector<std::string> trace_messages() {
   return messages;
 }
 
+std::vector<std::string> take_trace_messages() {
+  std::vector<trace_event> taken;
+  {
+    auto& st = state();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    taken.swap(st.events);
+  }
+  std::vector<std::string> messages;
+  messages.reserve(taken.size());
+  for (auto& e : taken) messages.push_back(std::move(e.message));
+  return messages;
+}
+
 void clear_trace_events() {
   auto& st = state();
   std::lock_guard<std::mutex> lock(st.mutex);

@@ -564,6 +564,14 @@ size_t running_process_count() {
   return n;
 }
 
+void forget_ended_processes() {
+  auto& reg = detail::processes();
+  std::lock_guard<std::mutex> lock(reg.mutex);
+  auto& journal = reg.journal;
+  journal.erase(std::remove_if(journal.begin(), journal.end(), [](const auto& r) { return !r->running; }),
+                journal.end());
+}
+
 bool wait_for_no_running_processes(DWORD timeout_ms) {
   auto& reg = detail::processes();
   std::unique_lock<std::mutex> lock(reg.mutex);

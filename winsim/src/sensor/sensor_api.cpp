@@ -403,6 +403,7 @@ void reset_sensor_api(sensor_api_state& s) {
     s.hold = false;
     s.hold_changed.notify_all();
   }
+  stop_firmware();
   join_deliveries();
   std::vector<registration> dropped;
   {
@@ -446,6 +447,20 @@ bool sensor_call_answers_null(const char* function) {
   return s.null_answers.count(function) != 0;
 }
 
+std::optional<SensorState> sensor_state_of(size_t sensor) {
+  auto& s = api();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (sensor >= s.sensors.size()) return std::nullopt;
+  return s.sensors[sensor]->state;
+}
+
+std::optional<HRESULT> deliver_report_here(size_t sensor, const machine::sensor_data& report) {
+  if (sensor >= machine::sensor_count()) return std::nullopt;
+  auto taken = take_targets(sensor, [&report](sensor_model& m) { m.data = report; });
+  if (taken.empty()) return std::nullopt;
+  return run_delivery(taken, data_call(report));
+}
+
 HRESULT create_sensor_manager(REFIID riid, void** object) {
   auto* manager = new sim_manager;
   const HRESULT result = manager->QueryInterface(riid, object);
@@ -468,13 +483,19 @@ size_t add_sensor(const sensor_description& sensor) {
   model->category = sensor.category;
   model->manufacturer = sensor.manufacturer;
   model->state = sensor.state;
-  model->data = sensor.data;
-  auto& s = api();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  // A distinct sensor id per sensor, as the driver stack would assign.
-  model->id = GUID{0x5e450000u + static_cast<uint32_t>(s.sensors.size()), 0x5e45, 0x4e00, {0x80, 0, 0, 0, 0, 0, 0, 1}};
-  s.sensors.push_back(std::move(model));
-  return s.sensors.size() - 1;
+  model->data = has_fields(sensor.data) ? sensor.data
+                                        : firmware_report(sensor.state, sensor.present, sensor.legacy);
+  size_t index = 0;
+  {
+    auto& s = api();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    index = s.sensors.size();
+    // A distinct sensor id per sensor, as the driver stack would assign.
+    model->id = GUID{0x5e450000u + static_cast<uint32_t>(index), 0x5e45, 0x4e00, {0x80, 0, 0, 0, 0, 0, 0, 1}};
+    s.sensors.push_back(std::move(model));
+  }
+  firmware_sensor_added(index, sensor);
+  return index;
 }
 
 size_t sensor_count() {
