@@ -366,6 +366,28 @@ TEST_F(RunningStateMachineTest, StopSensorAndPauseEventsFromEveryRunningState) {
   }
 }
 
+TEST_F(RunningStateMachineTest, AStateThatCannotBeEnteredLeavesTheMachineInTheOldOne) {
+  std::atomic<bool> refuse{false};
+  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
+      .WillByDefault([&](const output_signal_package&) -> bool {
+        if (refuse) throw std::runtime_error("watcher cannot be stopped");
+        log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
+        return true;
+      });
+  create_present(short_timers(20, 5000));
+  refuse = true;
+  // ENGINE_OFF's entry action stops the watcher first, so its object cannot be built.
+  EXPECT_THROW(deliver(STOP_SENSOR), std::runtime_error);
+  EXPECT_EQ(state(), "USER_PRESENT");
+  EXPECT_EQ(rsm_->get_state_value(), 1.0f);
+  // State and object still agree: the machine goes on from USER_PRESENT.
+  refuse = false;
+  deliver(PROXIMITY_FAR);
+  EXPECT_EQ(state(), "USER_ABSENT");
+  deliver(PROXIMITY_NEAR);
+  EXPECT_EQ(state(), "USER_PRESENT");
+}
+
 TEST_F(RunningStateMachineTest, ZeroTimeToDimPushesTheTimeoutAtOnceFromTheMachineThread) {
   create_present(short_timers(0, 5000));
   queue_.drain();
