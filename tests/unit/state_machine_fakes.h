@@ -99,6 +99,7 @@ struct device_answers {
   std::atomic<bool> external_display{false};
   std::atomic<bool> screen_off_timer_enabled{true};
   std::atomic<bool> user_token_available{true};
+  std::atomic<bool> session_locked{false};
   std::atomic<bool> commands_succeed{true};
 };
 
@@ -125,6 +126,8 @@ inline std::shared_ptr<testing::NiceMock<mock_device>> make_device(journal& log,
         return answers.screen_off_timer_enabled.load();
       case input_signal::IS_USER_TOKEN_AVAILABLE:
         return answers.user_token_available.load();
+      case input_signal::IS_SESSION_LOCKED:  // true: not locked
+        return !answers.session_locked.load();
       default:
         return true;
     }

@@ -31,6 +31,7 @@ std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> transitions() {
   row(ssm::UNLOCKED, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::ABSENT);
   row(ssm::UNLOCKED, {STOP_MISCONFIGURED}, ssm::MISCONFIGURED);
   row(ssm::UNLOCKED, {HPD_SENSOR_UNAVAILABLE}, ssm::SENSOR_UNAVAILABLE);
+  row(ssm::UNLOCKED, {RELOAD}, ssm::RELOAD_UNLOCKED);
   row(ssm::MISCONFIGURED, {RELOAD}, ssm::RELOAD_UNLOCKED);
   row(ssm::ABSENT, {SESSION_LOCK}, ssm::LOCKED_ABSENT);
   row(ssm::ABSENT, {NOT_REMOTE_DESKTOP, DISPLAY_ON}, ssm::UNLOCKED);
@@ -45,6 +46,9 @@ std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> transitions() {
   row(ssm::RELOAD_LOCKED_ABSENT, {SESSION_UNLOCK}, ssm::RELOAD_ABSENT);
   row(ssm::RELOAD_LOCKED_ABSENT, {NOT_REMOTE_DESKTOP, DISPLAY_ON}, ssm::RELOAD_LOCKED);
   row(ssm::SENSOR_UNAVAILABLE, {HPD_SENSOR_AVAILABLE}, ssm::UNLOCKED);
+  row(ssm::SENSOR_UNAVAILABLE, {SESSION_LOCK}, ssm::LOCKED);
+  row(ssm::SENSOR_UNAVAILABLE, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::ABSENT);
+  row(ssm::SENSOR_UNAVAILABLE, {RELOAD}, ssm::RELOAD_UNLOCKED);
   return t;
 }
 
@@ -169,6 +173,36 @@ TEST_F(StoppedStateMachineTest, ReloadIsHeldBackUntilTheUserIsBack) {
     EXPECT_TRUE(deliver(*m, e).quit) << event_name(e);
     EXPECT_EQ(m->get_state_name(), "RELOAD_UNLOCKED");
   }
+}
+
+TEST_F(StoppedStateMachineTest, OnlyAnUnlockedSessionLetsLeaveDetectionRun) {
+  for (const auto& [state, path] : paths) {
+    SCOPED_TRACE(ssm::state_name(state));
+    auto m = create();
+    for (events_t step : path) m->handle_incoming_event(step);
+    EXPECT_EQ(m->allows_running_on(START_MACHINE), state == ssm::UNLOCKED);
+    EXPECT_EQ(m->allows_running_on(HPD_SENSOR_AVAILABLE),
+              state == ssm::UNLOCKED || state == ssm::SENSOR_UNAVAILABLE);
+  }
+
+  // A sensor lost while the session is locked is still missed after the
+  // unlock, however the session came back: no START_MACHINE until it returns.
+  for (const std::vector<events_t>& away : {std::vector<events_t>{SESSION_LOCK, HPD_SENSOR_UNAVAILABLE, SESSION_UNLOCK},
+                                            std::vector<events_t>{HPD_SENSOR_UNAVAILABLE, DISPLAY_OFF, DISPLAY_ON}}) {
+    auto m = create();
+    actions last{};
+    for (events_t e : away) last = deliver(*m, e);
+    EXPECT_FALSE(last.start_machine);
+    EXPECT_EQ(state_of(*m), ssm::SENSOR_UNAVAILABLE);
+    EXPECT_FALSE(m->allows_running_on(START_MACHINE));
+    EXPECT_TRUE(deliver(*m, HPD_SENSOR_AVAILABLE).start_machine);
+    EXPECT_EQ(state_of(*m), ssm::UNLOCKED);
+  }
+  // One that came back while locked is remembered too.
+  auto m = create();
+  for (events_t e : {SESSION_LOCK, HPD_SENSOR_UNAVAILABLE, HPD_SENSOR_AVAILABLE}) deliver(*m, e);
+  EXPECT_TRUE(deliver(*m, SESSION_UNLOCK).start_machine);
+  EXPECT_EQ(state_of(*m), ssm::UNLOCKED);
 }
 
 TEST_F(StoppedStateMachineTest, UnrelatedEventsWhileUnlockedAskToRunAgain) {

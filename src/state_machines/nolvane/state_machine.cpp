@@ -83,13 +83,21 @@ bool state_machine::ask(input_signal signal, const char* gone_message) {
 bool state_machine::start() {
   trace_line(log_level::info, tag) << "Starting leave detection state machine\n";
   if (ask(input_signal::IS_USER_TOKEN_AVAILABLE, "Unable to lock device interface for user token available\n")) {
-    // The device interface pushes SESSION_UNLOCK or REMOTE_DESKTOP itself.
-    ask(input_signal::IS_SESSION_LOCKED, "Unable to lock device interface for is session locked\n");
+    // The device interface pushes SESSION_UNLOCK or REMOTE_DESKTOP itself,
+    // but nothing for a locked session; without an event the machine would
+    // wait in INITIAL, where a display or remote event starts leave
+    // detection on the lock screen.
+    const bool unlocked =
+        ask(input_signal::IS_SESSION_LOCKED, "Unable to lock device interface for is session locked\n");
     ask(input_signal::IS_REMOTE_SESSION, "Unable to lock device interface for is remote session\n");
-    trace_line(log_level::info, tag) << "Leave detection state machine has started\n";
-    return true;
+    if (unlocked) {
+      trace_line(log_level::info, tag) << "Leave detection state machine has started\n";
+      return true;
+    }
+    trace_line(log_level::info, tag) << "Session is locked, going into stopped state\n";
+  } else {
+    trace_line(log_level::info, tag) << "User token is not available, going into stopped state\n";
   }
-  trace_line(log_level::info, tag) << "User token is not available, going into stopped state\n";
   auto queue = queue_.lock();
   if (!queue) {
     trace_line(log_level::error, tag) << "Unable to lock event queue when starting ldsm\n";
@@ -191,6 +199,15 @@ bool state_machine::reset_os_video_timers() {
   return result;
 }
 
+// Leave detection runs again only with the user back at an unlocked session,
+// as the stopped machine sees it now: a START_MACHINE queued behind a lock,
+// or a sensor report that was on its way when the session locked, must not
+// start it on the lock screen. The event still reaches the stopped machine.
+bool state_machine::stopped_machine_allows_running(events_t event) const {
+  const auto* stopped = dynamic_cast<const stopped_state_machine*>(sub_state_machine_.get());
+  return stopped != nullptr && stopped->allows_running_on(event);
+}
+
 state_machine::states_t state_machine::next_state(states_t state, events_t event) {
   switch (event) {
     case HPD_SENSOR_UNAVAILABLE:
@@ -225,7 +242,9 @@ state_machine::states_t state_machine::next_state(states_t state, events_t event
       }
       return INITIAL;
     case STOPPED:
-      if (event == START_MACHINE || event == HPD_SENSOR_AVAILABLE) return RUNNING;
+      if ((event == START_MACHINE || event == HPD_SENSOR_AVAILABLE) && stopped_machine_allows_running(event)) {
+        return RUNNING;
+      }
       return STOPPED;
     case RUNNING:
       if (leaves_for_stopped(event)) return STOPPED;

@@ -64,6 +64,7 @@ class state_machine : public state_machine_interface {
 
  private:
   states_t next_state(states_t state, events_t event);
+  bool stopped_machine_allows_running(events_t event) const;
   void set_device_compatibility(bool compatible);
   bool reset_os_video_timers();
   bool ask(input_signal signal, const char* gone_message);

@@ -58,9 +58,16 @@ std::string stopped_state_machine::get_state_name() const { return state_name(st
 
 float stopped_state_machine::get_state_value() const { return static_cast<float>(state_); }
 
+bool stopped_state_machine::allows_running_on(events_t event) const {
+  return state_ == UNLOCKED || (state_ == SENSOR_UNAVAILABLE && event == HPD_SENSOR_AVAILABLE);
+}
+
 void stopped_state_machine::handle_incoming_event(events_t event) {
   trace_line(log_level::info, tag) << "Incoming event in Locked state " << event_name(event) << "\n";
+  if (event == HPD_SENSOR_UNAVAILABLE) sensor_unavailable_ = true;
+  if (event == HPD_SENSOR_AVAILABLE) sensor_unavailable_ = false;
   state_ = next(state_, event);
+  if (state_ == UNLOCKED && sensor_unavailable_) state_ = SENSOR_UNAVAILABLE;
   // Also when nothing changed: a START_MACHINE or QUIT that could not be
   // pushed before is pushed again, and ABSENT locks again.
   handle_state(state_);
@@ -80,6 +87,8 @@ stopped_state_machine::states_t stopped_state_machine::next(states_t state, even
       if (away) return ABSENT;
       if (event == STOP_MISCONFIGURED) return MISCONFIGURED;
       if (event == HPD_SENSOR_UNAVAILABLE) return SENSOR_UNAVAILABLE;
+      // The user is back: nothing holds a reload back.
+      if (event == RELOAD) return RELOAD_UNLOCKED;
       break;
     case MISCONFIGURED:
       if (event == RELOAD) return RELOAD_UNLOCKED;
@@ -113,6 +122,11 @@ stopped_state_machine::states_t stopped_state_machine::next(states_t state, even
       break;
     case SENSOR_UNAVAILABLE:
       if (event == HPD_SENSOR_AVAILABLE) return UNLOCKED;
+      // Followed like UNLOCKED, so that a sensor coming back never finds the
+      // session locked, remote or dark.
+      if (event == SESSION_LOCK) return LOCKED;
+      if (away) return ABSENT;
+      if (event == RELOAD) return RELOAD_UNLOCKED;
       break;
   }
   return state;

@@ -46,6 +46,12 @@ class stopped_state_machine : public sub_state_machine_interface {
   std::string get_state_name() const override;
   float get_state_value() const override;
 
+  // Whether the top level may start leave detection on `event` now: only
+  // with the user back at an unlocked local session with the display on
+  // (UNLOCKED), or, for a sensor that has come back, in SENSOR_UNAVAILABLE,
+  // which only such a session reaches and keeps.
+  bool allows_running_on(events_t event) const;
+
  private:
   static states_t next(states_t state, events_t event);
   void handle_state(states_t state);
@@ -57,6 +63,9 @@ class stopped_state_machine : public sub_state_machine_interface {
   const std::weak_ptr<event_queue> queue_;
   const std::weak_ptr<engine_callback_interface> engine_;
   states_t state_ = UNLOCKED;
+  // The sensor went away and has not come back; outlives a lock, so that the
+  // user's return waits for the sensor instead of starting without it.
+  bool sensor_unavailable_ = false;
 };
 
 }  // namespace ostrel
