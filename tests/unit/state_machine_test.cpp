@@ -3,6 +3,7 @@
 #include "common/process_flags.h"
 #include "state_machine_fakes.h"
 #include "trace_capture.h"
+#include "wait_for.h"
 
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
@@ -15,6 +16,7 @@ namespace ostrel {
 namespace {
 
 using test::journal;
+using test::wait_for;
 using test::trace_capture;
 
 class StateMachineTest : public ::testing::Test, protected test::collaborators {
@@ -198,21 +200,107 @@ TEST_F(StateMachineTest, TraceLineAndStateVectorAfterEveryEvent) {
   EXPECT_EQ(capture_.count_containing("[sm] event:"), 0u);
 }
 
-TEST_F(StateMachineTest, FailureToBuildTheRunningMachineKeepsTheOldOne) {
-  deliver(SESSION_LOCK);
-  deliver(SESSION_UNLOCK);
-  ASSERT_EQ(sub(), "UNLOCKED");
+TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStopped) {
+  // Every running machine restores the video time-outs first; while `refuse`
+  // is set that throws, so the machine cannot be built. Set before any
+  // machine's tasks exist: GoogleMock's setters are not thread-safe.
+  std::atomic<bool> refuse{true};
+  std::atomic<int> attempts{0};
   ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::OS_VIDEO_TIMER_RECOVER)))
-      .WillByDefault([](const output_signal_package&) -> bool { throw std::runtime_error("no video timers"); });
-  const size_t vectors = engine_.sent().size();
-  deliver(START_MACHINE);
-  EXPECT_TRUE(capture_.contains("[sm] Handle incoming event failed: no video timers"));
+      .WillByDefault([&](const output_signal_package&) -> bool {
+        if (!refuse) return true;
+        ++attempts;
+        throw std::runtime_error("no video timers");
+      });
+  // The real wiring: the queue's callback drives the machine, as in the service.
+  auto queue = std::make_shared<event_queue>();
+  sm_->set_event_queue(queue);
+  size_t handled = 0;
+  queue->set_event_callback([&](events_t e) {
+    ++handled;
+    sm_->handle_incoming_event(e);
+  });
+  auto drain = [&] {
+    const size_t before = handled;
+    while (queue->process_next_event()) {
+      if (handled - before > 100) break;  // a busy loop: the check below tells
+    }
+    return handled - before;
+  };
+  const std::string failed = "[sm] Handle incoming event failed: no video timers";
+  const std::string gave_up =
+      "ERROR: Unable to create running state machine. Leave detection stays stopped until the service reloads\n";
+
+  // The user is back; the build fails. No busy loop: the stopped machine's
+  // request is not answered with another, and nothing is pushed to the engine
+  // that would say RUNNING.
+  queue->add_event(SESSION_LOCK);
+  queue->add_event(SESSION_UNLOCK);
+  EXPECT_LE(drain(), 4u);
+  EXPECT_EQ(attempts, 1);
+  EXPECT_EQ(top() + "/" + sub(), "STOPPED/UNLOCKED");
+  EXPECT_EQ(last_vector().at(1), 1.0f);
+  EXPECT_EQ(log_.count("engine:resume"), 0u);
+  queue->add_event(PROXIMITY_NEAR);  // any event: the stopped machine asks again, and is not heard
+  EXPECT_LE(drain(), 2u);
+  EXPECT_EQ(attempts, 1);
+
+  // The retry comes after the pause, and succeeds.
+  refuse = false;
+  ASSERT_TRUE(wait_for([&] {
+    drain();
+    return sm_->state() == state_machine::RUNNING;
+  }));
+  EXPECT_EQ(sub(), "ENGINE_OFF");
+  EXPECT_EQ(capture_.count(failed), 1u);
+
+  // Failing for good: logged once, retried three times a pause apart, then
+  // left in STOPPED with the engine suspended, and the event log says so.
+  queue->add_event(SESSION_LOCK);
+  drain();
+  refuse = true;  // after the running machine has gone: its destructor restores the time-outs too
+  attempts = 0;
+  const auto first = std::chrono::steady_clock::now();
+  queue->add_event(SESSION_UNLOCK);
+  drain();
+  ASSERT_TRUE(wait_for(
+      [&] {
+        drain();
+        return capture_.count_containing("Unable to create running state machine. Leave detection stays") > 0;
+      },
+      std::chrono::seconds(15)))
+      << capture_.dump();
+  EXPECT_GE(std::chrono::steady_clock::now() - first, 3 * running_machine_retry_delay);
+  EXPECT_EQ(attempts, 1 + running_machine_retries);
+  EXPECT_EQ(capture_.count(failed), 2u);
+  EXPECT_EQ(top() + "/" + sub(), "STOPPED/UNLOCKED");
+  const auto engine_calls = log_.entries();
+  EXPECT_EQ(*std::find_if(engine_calls.rbegin(), engine_calls.rend(),
+                          [](const std::string& e) { return e.rfind("engine:", 0) == 0; }),
+            "engine:suspend");
+  std::vector<std::string> event_log;
+  for (const auto& entry : winsim::machine::event_log()) event_log.push_back(entry.strings.at(1));
+  EXPECT_EQ(event_log, std::vector<std::string>{gave_up});
+  // Given up: nothing more is tried, whatever comes.
+  queue->add_event(SESSION_LOCK);
+  queue->add_event(SESSION_UNLOCK);
+  queue->add_event(HPD_SENSOR_AVAILABLE);
+  EXPECT_LE(drain(), 6u);
+  wait_for([] { return false; }, running_machine_retry_delay * 3 / 2);
+  EXPECT_EQ(drain(), 0u);
+  EXPECT_EQ(attempts, 1 + running_machine_retries);
+
+  // A reload is carried out (the user is at an unlocked session), and the
+  // next load tries again.
+  queue->add_event(RELOAD);
+  queue->add_event(LOCK_REQUESTED);
+  drain();
+  EXPECT_TRUE(capture_.contains("[ssm] Adding QUIT from stopped state machine"));
+  refuse = false;
+  sm_->reset();
+  queue->add_event(SESSION_UNLOCK);
+  drain();
   EXPECT_EQ(top(), "RUNNING");
-  EXPECT_EQ(sub(), "UNLOCKED");
-  EXPECT_EQ(engine_.sent().size(), vectors);
-  testing::Mock::VerifyAndClear(device_.get());
-  device_ = test::make_device(log_, answers_);
-  sm_->set_device_interface(device_);
 }
 
 TEST_F(StateMachineTest, SetConfigReadsChecksAndComputesTheTimers) {
