@@ -584,8 +584,8 @@ class locked_session_check {
 // leave detection stopped and the engine suspended. Queued together differs
 // from one at a time only when the first event asks for more, so the other
 // pairs are not run twice. Left out: RELOAD and STOP_MISCONFIGURED, which end
-// or begin a load, and REMOTE_DESKTOP and NOT_REMOTE_DESKTOP, which every
-// machine treats as DISPLAY_OFF and DISPLAY_ON.
+// or begin a load, and REMOTE_DESKTOP and NOT_REMOTE_DESKTOP, another reason
+// to be away that moves the machines as DISPLAY_OFF and DISPLAY_ON do.
 TEST(StateMachineProperty, NoEventSequenceRunsLeaveDetectionOnALockedSession) {
   const events_t alphabet[] = {SESSION_LOCK,  SESSION_UNLOCK,       DISPLAY_OFF,            DISPLAY_ON,
                                START_MACHINE, HPD_SENSOR_AVAILABLE, HPD_SENSOR_UNAVAILABLE, START_SENSOR};

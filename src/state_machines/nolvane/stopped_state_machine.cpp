@@ -64,8 +64,7 @@ bool stopped_state_machine::allows_running_on(events_t event) const {
 
 void stopped_state_machine::handle_incoming_event(events_t event) {
   trace_line(log_level::info, tag) << "Incoming event in Locked state " << event_name(event) << "\n";
-  if (event == HPD_SENSOR_UNAVAILABLE) sensor_unavailable_ = true;
-  if (event == HPD_SENSOR_AVAILABLE) sensor_unavailable_ = false;
+  remember(event);
   state_ = next(state_, event);
   if (state_ == UNLOCKED && sensor_unavailable_) state_ = SENSOR_UNAVAILABLE;
   // Also when nothing changed: a START_MACHINE or QUIT that could not be
@@ -73,9 +72,35 @@ void stopped_state_machine::handle_incoming_event(events_t event) {
   handle_state(state_);
 }
 
-stopped_state_machine::states_t stopped_state_machine::next(states_t state, events_t event) {
+void stopped_state_machine::remember(events_t event) {
+  switch (event) {
+    case DISPLAY_OFF:
+      display_off_ = true;
+      break;
+    case DISPLAY_ON:
+      display_off_ = false;
+      break;
+    case REMOTE_DESKTOP:
+      remote_ = true;
+      break;
+    case NOT_REMOTE_DESKTOP:
+      remote_ = false;
+      break;
+    case HPD_SENSOR_UNAVAILABLE:
+      sensor_unavailable_ = true;
+      break;
+    case HPD_SENSOR_AVAILABLE:
+      sensor_unavailable_ = false;
+      break;
+    default:
+      break;
+  }
+}
+
+stopped_state_machine::states_t stopped_state_machine::next(states_t state, events_t event) const {
   const bool away = event == REMOTE_DESKTOP || event == DISPLAY_OFF;
-  const bool back = event == NOT_REMOTE_DESKTOP || event == DISPLAY_ON;
+  // The display back on a remote session, or a local session with the display still off, is not back.
+  const bool back = (event == NOT_REMOTE_DESKTOP || event == DISPLAY_ON) && !display_off_ && !remote_;
   switch (state) {
     case LOCKED:
       if (event == SESSION_UNLOCK) return UNLOCKED;
