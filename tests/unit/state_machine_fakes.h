@@ -49,6 +49,12 @@ class journal {
     }
     return -1;
   }
+  // The last entry that starts with `prefix`, or "" when there is none.
+  std::string last_starting_with(const std::string& prefix) const {
+    auto all = entries();
+    auto it = std::find_if(all.rbegin(), all.rend(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    return it == all.rend() ? std::string() : *it;
+  }
   size_t size() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_.size();

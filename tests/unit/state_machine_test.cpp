@@ -277,10 +277,7 @@ TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStoppe
   EXPECT_EQ(attempts, 1 + running_machine_retries);
   EXPECT_EQ(capture_.count(failed), 2u);
   EXPECT_EQ(top() + "/" + sub(), "STOPPED/UNLOCKED");
-  const auto engine_calls = log_.entries();
-  EXPECT_EQ(*std::find_if(engine_calls.rbegin(), engine_calls.rend(),
-                          [](const std::string& e) { return e.rfind("engine:", 0) == 0; }),
-            "engine:suspend");
+  EXPECT_EQ(log_.last_starting_with("engine:"), "engine:suspend");
   std::vector<std::string> event_log;
   for (const auto& entry : winsim::machine::event_log()) event_log.push_back(entry.strings.at(1));
   EXPECT_EQ(event_log, std::vector<std::string>{gave_up});
@@ -507,8 +504,9 @@ TEST_F(StateMachineTest, NeitherALateSensorNorAStaleStartRunsLeaveDetectionOnALo
     }
   };
   run({SESSION_UNLOCK});
-  run({START_SENSOR});
-  ASSERT_EQ(top() + "/" + sub(), "RUNNING/USER_PRESENT");
+  run({START_SENSOR});  // the engine resumed; the pause condition may stop it again at any time
+  ASSERT_EQ(top(), "RUNNING");
+  ASSERT_TRUE(log_.contains("engine:resume"));
 
   // A report that was on its way when the session locked.
   run({SESSION_LOCK, HPD_SENSOR_AVAILABLE});
@@ -520,7 +518,7 @@ TEST_F(StateMachineTest, NeitherALateSensorNorAStaleStartRunsLeaveDetectionOnALo
   run({DISPLAY_OFF});
   run({DISPLAY_ON, SESSION_LOCK});
   EXPECT_EQ(top() + "/" + sub(), "STOPPED/LOCKED");
-  EXPECT_EQ(log_.index_of("engine:resume", log_.index_of("engine:suspend")), -1) << log_.dump();
+  EXPECT_EQ(log_.last_starting_with("engine:"), "engine:suspend");
 
   // The sensor that came back while locked is remembered: the unlock starts as usual.
   run({SESSION_UNLOCK});
@@ -551,11 +549,7 @@ class locked_session_check {
     path_ += " ]";
     size_t handled = 0;
     while (queue_->process_next_event()) ++handled;
-    const auto entries = log_.entries();
-    const auto last_engine = std::find_if(entries.rbegin(), entries.rend(), [](const std::string& entry) {
-      return entry == "engine:suspend" || entry == "engine:resume";
-    });
-    const bool resumed = last_engine != entries.rend() && *last_engine == "engine:resume";
+    const bool resumed = log_.last_starting_with("engine:") == "engine:resume";
     if (locked_ && (sm_.state() == state_machine::RUNNING || resumed)) {
       ADD_FAILURE() << "locked, yet " << state_machine::state_name(sm_.state())
                     << (resumed ? " with the engine resumed" : "") << " after" << path_;
