@@ -58,6 +58,15 @@ class ServiceFixture : public ::testing::Test {
 
   static void add_presence_sensor() { winsim::machine::add_sensor(winsim::machine::sensor_description{}); }
 
+  // Changes a setting once the service watches its settings again: it stops
+  // watching while it writes a value itself and re-arms the watch of each of
+  // its two keys on a thread of its own, so a change made in between would
+  // go unseen.
+  static void change_setting(const char* key, const char* name, DWORD value) {
+    EXPECT_TRUE(wait_for([] { return winsim::machine::registry_armed_notification_count() == 2; }));
+    winsim::machine::set_registry_dword(key, name, value);
+  }
+
   // Sends a control through the SCM from the service's own thread when pass
   // `pass` reaches `point`: a control that arrives exactly then. Call before
   // start_service.

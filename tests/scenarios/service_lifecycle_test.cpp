@@ -71,7 +71,7 @@ TEST_F(ServiceLifecycleTest, AStopBetweenTwoLoadPassesEndsTheService) {
   send_control_at(pass_point::control_callback_swap, 2, SERVICE_CONTROL_STOP);
   start_service();
   ASSERT_TRUE(wait_for_trace("substate:MISCONFIGURED")) << trace_.dump();
-  winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 30);  // a reload
+  change_setting(user_settings_ac, "LockScreenTimeout", 30);  // a reload
   ASSERT_TRUE(wait_for([&] { return control_sent_at_point(); }, 15s)) << trace_.dump();
   EXPECT_TRUE(control_delivered_at_point());
   ASSERT_TRUE(service_ended(stop_deadline)) << trace_.dump();
@@ -92,7 +92,7 @@ TEST_F(ServiceLifecycleTest, APowerSourceChangeBetweenTwoLoadPassesIsNotLost) {
   start_service();
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
   winsim::machine::set_ac_line_status(AC_LINE_OFFLINE);
-  winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 30);  // a reload
+  change_setting(user_settings_ac, "LockScreenTimeout", 30);  // a reload
   ASSERT_TRUE(wait_for([&] { return control_sent_at_point(); }, 15s)) << trace_.dump();
   EXPECT_TRUE(control_delivered_at_point());
   EXPECT_TRUE(trace_.contains("[runner] Power status: Switching to DC"));
@@ -133,7 +133,7 @@ TEST_F(ServiceLifecycleTest, AConfigChangeAfterRunningReloadsAndKeepsTheStateMac
   start_service();
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
 
-  winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 30);
+  change_setting(user_settings_ac, "LockScreenTimeout", 30);
   ASSERT_TRUE(wait_for_trace("[runner] Reloading due to config change")) << trace_.dump();
   ASSERT_TRUE(wait_until_running(2)) << trace_.dump();
   EXPECT_GE(trace_.count("[runner] SUCCESS: Runner initialize success "), 2u);
@@ -158,7 +158,7 @@ TEST_F(ServiceLifecycleTest, DisabledInTheSettingsStaysIdleUntilTheSettingChange
   EXPECT_TRUE(reported(SERVICE_RUNNING));
   EXPECT_FALSE(service_ended(200ms));
 
-  winsim::machine::set_registry_dword(user_settings_ac, "Enable", 1);
+  change_setting(user_settings_ac, "Enable", 1);
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
   ASSERT_TRUE(stop_service());
   EXPECT_EQ(statuses().back().dwWin32ExitCode, 0u);
