@@ -214,6 +214,30 @@ TEST_F(ServiceStatusTest, HandlerExRunsTheCallbackOnTheScmThreadOrAnswers1070) {
   EXPECT_NE(thread, std::this_thread::get_id());
 }
 
+TEST_F(ServiceStatusTest, AReplacementCanWaitUntilTheCallbackItReplacedHasReturned) {
+  service_status status("Nolvane");
+  status.wait_for_replaced_callbacks();  // nothing running: at once
+  std::promise<void> entered;
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  status.register_handler([&entered, released](DWORD, DWORD, void*) {
+    entered.set_value();
+    released.wait();
+  });
+  ASSERT_TRUE(status.report_running());
+  auto stop = std::async(std::launch::async, [] { return winsim::machine::send_control(SERVICE_CONTROL_STOP); });
+  EXPECT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+
+  // A pass installs its callback while the old one still handles a STOP:
+  // what the STOP does is done only when the wait returns.
+  status.register_handler(&ignore_control);
+  auto settled = std::async(std::launch::async, [&] { status.wait_for_replaced_callbacks(); });
+  EXPECT_EQ(settled.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  release.set_value();
+  EXPECT_EQ(settled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(stop.get().delivered);
+}
+
 TEST_F(ServiceStatusTest, ReplacingTheCallbackNeitherWaitsForNorDestroysTheOneRunning) {
   service_status status("Nolvane");
   auto token = std::make_shared<int>(1);
