@@ -23,6 +23,11 @@ void clear_failures();
 // Number of kernel object handles open in this process.
 size_t open_handle_count();
 
+// Sleep in this process waits at most `milliseconds`; INFINITE (a new
+// machine) waits as long as asked. For a fuzzer, which runs the daemon's
+// actions in its own process and cannot wait out their pauses.
+void limit_sleep(DWORD milliseconds);
+
 // A fresh simulated laptop for one test: a new machine directory (exported as
 // WINSIM_MACHINE for child processes) and reset in-process state. The
 // directory is removed again on destruction.
