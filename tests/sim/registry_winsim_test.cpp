@@ -127,6 +127,14 @@ TEST_F(RegistryWinsimTest, GetValueChecksTypeAndBufferSize) {
   EXPECT_EQ(RegGetValueA(key, nullptr, "Path", RRF_RT_REG_SZ, &type, buffer, &size), ERROR_SUCCESS);
   EXPECT_STREQ(buffer, "C:\\Windows\\x");
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  // That expansion is advapi32's own: failures made for the program's
+  // ExpandEnvironmentStringsA calls do not reach it, nor does it count as one.
+  winsim::machine::fail_call("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
+  size = sizeof(buffer);
+  EXPECT_EQ(RegGetValueA(key, nullptr, "Path", RRF_RT_REG_SZ, nullptr, buffer, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(buffer, "C:\\Windows\\x");
+  EXPECT_EQ(winsim::machine::call_counts().count("ExpandEnvironmentStringsA"), 0u);
+  winsim::machine::clear_failures();
   EXPECT_EQ(RegGetValueA(key, nullptr, "Path", RRF_RT_REG_EXPAND_SZ, nullptr, buffer, &size), ERROR_INVALID_PARAMETER);
 
   // RegQueryValueExA hands out the stored bytes as they are.

@@ -142,7 +142,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR proc_name) {
   // A whole lookup, or the lookup of one name ("GetProcAddress:WTSFreeMemory"), can be made to fail.
   DWORD error = 0;
   if (winsim::detail::desktop::should_fail("GetProcAddress", &error) ||
-      (by_name && winsim::detail::desktop::should_fail((std::string("GetProcAddress:") + proc_name).c_str(), &error))) {
+      (by_name && winsim::detail::should_fail_variant((std::string("GetProcAddress:") + proc_name).c_str(), &error))) {
     SetLastError(error);
     return nullptr;
   }
