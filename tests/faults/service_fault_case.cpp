@@ -65,15 +65,29 @@ bool overlay_shown() {
   });
 }
 
-bool detection_runs() {
-  for (const auto& s : winsim::machine::service_statuses()) {
-    if (s.dwCurrentState == SERVICE_RUNNING) return winsim::machine::sensor_has_event_sink(0);
-  }
-  return false;
+bool running_reported() {
+  const auto statuses = winsim::machine::service_statuses();
+  return std::any_of(statuses.begin(), statuses.end(),
+                     [](const SERVICE_STATUS& s) { return s.dwCurrentState == SERVICE_RUNNING; });
+}
+
+// The sink takes reports only once it has marked the sensor READY, a moment
+// after it registered; before that it drops them. Its log line is the mark.
+size_t sensor_ready_marks() {
+  const auto lines = winsim::machine::trace_messages();
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("[setSensorState] State manually updated to READY") != std::string::npos;
+  }));
+}
+
+// Leave detection runs (again) once the sensor has been marked READY more
+// often than `marks_before`.
+bool detection_runs(size_t marks_before) {
+  return running_reported() && winsim::machine::sensor_has_event_sink(0) && sensor_ready_marks() > marks_before;
 }
 
 void walk_through_one_leave(const program_future& program, fault_report& report) {
-  report.running = wait_while_running(program, detection_runs, start_bound);
+  report.running = wait_while_running(program, [] { return detection_runs(0); }, start_bound);
   if (!report.running) return;
   winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false));
   report.dimmed = wait_while_running(program, overlay_shown, dim_bound);
@@ -82,9 +96,10 @@ void walk_through_one_leave(const program_future& program, fault_report& report)
   // The stopped machine suspends the sensor; input must find it suspended
   // for the return to be a return.
   wait_while_running(program, [] { return !winsim::machine::sensor_has_event_sink(0); }, back_bound);
+  const size_t marks = sensor_ready_marks();
   winsim::machine::simulate_input();
   report.back = wait_while_running(
-      program, [] { return winsim::machine::display_on() && winsim::machine::sensor_has_event_sink(0); }, back_bound);
+      program, [marks] { return winsim::machine::display_on() && detection_runs(marks); }, back_bound);
 }
 
 void stop(const program_future& program, fault_report& report) {
