@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -484,6 +485,8 @@ void PrintTo(const fault_case& c, std::ostream* out) { *out << key(c); }
 
 // The case process: runs one case and writes what it saw.
 int run_case_process(const std::string& spec, const std::string& report_path) {
+  // A matrix that is ended (a test time-out) takes its cases with it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   fault_case c;
   std::istringstream fields(spec);
   std::string call;
