@@ -24,6 +24,7 @@ constexpr const char* system_settings_ac = "SOFTWARE\\Ostrel Works\\Nolvane\\Sys
 // (an engine retry takes 1 s) or leave it out; the bounds only decide how
 // long the case waits before it goes on, never whether it passes.
 constexpr auto start_bound = 20s;        // start-up, engine init, first START_SENSOR
+constexpr auto leave_bound = 5s;         // the sink taking the first report
 constexpr auto dim_bound = 15s;          // the 5 s dim time-out, then the overlay
 constexpr auto display_off_bound = 15s;  // DimDuration 1 s, then the display
 constexpr auto back_bound = 15s;         // input, START_MACHINE, the next START_SENSOR
@@ -65,41 +66,47 @@ bool overlay_shown() {
   });
 }
 
-bool running_reported() {
+bool detection_runs() {
   const auto statuses = winsim::machine::service_statuses();
-  return std::any_of(statuses.begin(), statuses.end(),
+  return winsim::machine::sensor_has_event_sink(0) &&
+         std::any_of(statuses.begin(), statuses.end(),
                      [](const SERVICE_STATUS& s) { return s.dwCurrentState == SERVICE_RUNNING; });
 }
 
-// The sink takes reports only once it has marked the sensor READY, a moment
-// after it registered; before that it drops them. Its log line is the mark.
-size_t sensor_ready_marks() {
-  const auto lines = winsim::machine::trace_messages();
-  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.find("[setSensorState] State manually updated to READY") != std::string::npos;
-  }));
+bool activity_watched() {
+  const auto runs = winsim::machine::processes();
+  return std::any_of(runs.begin(), runs.end(), [](const winsim::machine::process_record& run) {
+    return run.command_line.find("--monitor_activity") != std::string::npos;
+  });
 }
 
-// Leave detection runs (again) once the sensor has been marked READY more
-// often than `marks_before`.
-bool detection_runs(size_t marks_before) {
-  return running_reported() && winsim::machine::sensor_has_event_sink(0) && sensor_ready_marks() > marks_before;
+// The sink registers a moment before it marks the sensor READY, and drops
+// reports until then; so the user stays away, reporting it again, until the
+// service watches for activity as a leave makes it do (the same report
+// twice is no new event).
+void user_leaves(const program_future& program) {
+  const auto reported_and_seen = [] {
+    winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false));
+    return wait_for(activity_watched, 500ms);
+  };
+  wait_while_running(program, reported_and_seen, leave_bound);
 }
 
 void walk_through_one_leave(const program_future& program, fault_report& report) {
-  report.running = wait_while_running(program, [] { return detection_runs(0); }, start_bound);
+  report.running = wait_while_running(program, detection_runs, start_bound);
   if (!report.running) return;
-  winsim::machine::deliver_data_updated(0, winsim::machine::legacy_report(false));
+  user_leaves(program);
   report.dimmed = wait_while_running(program, overlay_shown, dim_bound);
   report.display_off = wait_while_running(program, [] { return !winsim::machine::display_on(); }, display_off_bound);
   if (!report.display_off) return;
-  // The stopped machine suspends the sensor; input must find it suspended
-  // for the return to be a return.
-  wait_while_running(program, [] { return !winsim::machine::sensor_has_event_sink(0); }, back_bound);
-  const size_t marks = sensor_ready_marks();
+  // The stopped machine suspends the sensor; only a service that did so
+  // comes back when input turns the display on.
+  const bool suspended =
+      wait_while_running(program, [] { return !winsim::machine::sensor_has_event_sink(0); }, back_bound);
   winsim::machine::simulate_input();
   report.back = wait_while_running(
-      program, [marks] { return winsim::machine::display_on() && detection_runs(marks); }, back_bound);
+                    program, [] { return winsim::machine::display_on() && detection_runs(); }, back_bound) &&
+                suspended;
 }
 
 void stop(const program_future& program, fault_report& report) {

@@ -86,6 +86,7 @@ const std::map<std::string, DWORD>& plausible_errors() {
       {"ISensorDataReport::GetSensorValue", static_cast<DWORD>(hresult_from_win32(ERROR_NOT_FOUND))},
       {"ISensorManager::GetSensorsByCategory", static_cast<DWORD>(hresult_from_win32(ERROR_NOT_FOUND))},
       {"InitializeAcl", ERROR_INSUFFICIENT_BUFFER},
+      {"InitializeProcThreadAttributeList", ERROR_NOT_ENOUGH_MEMORY},
       {"PeekNamedPipe", ERROR_BROKEN_PIPE},
       {"ReadFile", ERROR_BROKEN_PIPE},
       {"RegCreateKeyExA", ERROR_ACCESS_DENIED},
@@ -109,6 +110,7 @@ const std::map<std::string, DWORD>& plausible_errors() {
       {"SetServiceStatus", ERROR_INVALID_DATA},
       {"StartServiceCtrlDispatcherA", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT},
       {"TerminateProcess", ERROR_ACCESS_DENIED},  // the process is already ending
+      {"UpdateProcThreadAttribute", ERROR_NOT_SUPPORTED},  // an attribute this Windows does not know
       {"WTSGetActiveConsoleSessionId", 0},        // answers 0xFFFFFFFF: no session at the console
       {"WTSQueryUserToken", ERROR_NO_TOKEN},
       {"WaitForMultipleObjects", ERROR_INVALID_HANDLE},
