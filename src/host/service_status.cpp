@@ -81,7 +81,11 @@ bool service_status::report_status(DWORD state, DWORD exit_code, DWORD wait_hint
 
   if (!::SetServiceStatus(handle_, &status_)) {
     service_message() << "Unable to Update Service Status: " << system_message(::GetLastError()) << "\n";
-    return false;
+    // The SCM acts only on what it accepted: without SERVICE_RUNNING it never
+    // delivers a STOP, without SERVICE_STOPPED it never lets the service go.
+    // Those two get one more attempt.
+    const bool decisive = state == SERVICE_RUNNING || state == SERVICE_STOPPED;
+    if (!decisive || !::SetServiceStatus(handle_, &status_)) return false;
   }
   last_accepted_state_ = state;
   return true;

@@ -106,8 +106,10 @@ TEST_F(ServiceStatusTest, FailedReportsAreLoggedWithTheSystemText) {
   EXPECT_FALSE(status->report_start_pending());
   winsim::machine::fail_call("SetServiceStatus", 0x2468ACE, 1);
   EXPECT_FALSE(status->report_start_pending());
+  // A lost SERVICE_RUNNING is sent once more: without it the SCM delivers no STOP.
+  winsim::machine::fail_call("SetServiceStatus", ERROR_INVALID_DATA, 1);
   EXPECT_TRUE(status->report_running());
-  // Every attempt took a checkpoint.
+  // Every start-pending attempt took a checkpoint.
   EXPECT_EQ(status_checkpoint.load(), 5u);
 
   // The destructor's SERVICE_STOPPED fails too.
@@ -120,6 +122,7 @@ TEST_F(ServiceStatusTest, FailedReportsAreLoggedWithTheSystemText) {
                                    "Unable to Update Service Status: The data is invalid.\r\n\n",
                                    "Unable to Update Service Status: \n",
                                    "Unable to Update Service Status: \n",
+                                   "Unable to Update Service Status: The data is invalid.\r\n\n",
                                    "Unable to Update Service Status: The handle is invalid.\r\n\n",
                                    "Failed to report service stopped\n",
                                }));
@@ -128,16 +131,18 @@ TEST_F(ServiceStatusTest, FailedReportsAreLoggedWithTheSystemText) {
   EXPECT_EQ(statuses[0].dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST_F(ServiceStatusTest, DestructionReportsStoppedAfterRunning) {
+TEST_F(ServiceStatusTest, DestructionReportsStoppedAfterRunningEvenWhenTheFirstAttemptFails) {
   {
     service_status status("Nolvane");
     status.register_handler(&ignore_control);
     ASSERT_TRUE(status.report_running());
+    // Without SERVICE_STOPPED the SCM would keep the service for good.
+    winsim::machine::fail_call("SetServiceStatus", ERROR_INVALID_DATA, 1);
   }
   const auto statuses = winsim::machine::service_statuses();
   ASSERT_EQ(statuses.size(), 2u);
   expect_status(statuses[1], SERVICE_STOPPED, 0xE7, 0, 0);
-  EXPECT_TRUE(event_log_texts().empty());
+  EXPECT_EQ(event_log_texts(), std::vector<std::string>{"Unable to Update Service Status: The data is invalid.\r\n\n"});
 }
 
 TEST_F(ServiceStatusTest, TheFirstRegistrationAsksForDisplayAndLidNotifications) {

@@ -121,7 +121,12 @@ EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags) {
   return previous;
 }
 
-DWORD WINAPI WTSGetActiveConsoleSessionId() { return winsim::machine::console_session_id(); }
+DWORD WINAPI WTSGetActiveConsoleSessionId() {
+  // No failure code: while the console session is attached or detached there is no session.
+  DWORD unused = 0;
+  if (desktop::should_fail("WTSGetActiveConsoleSessionId", &unused)) return 0xFFFFFFFF;
+  return winsim::machine::console_session_id();
+}
 
 BOOL WINAPI GetLastInputInfo(PLASTINPUTINFO info) {
   if (info == nullptr || info->cbSize != sizeof(LASTINPUTINFO)) {

@@ -74,7 +74,7 @@ std::string failure_key(POWER_INFORMATION_LEVEL level, const char* direction) {
 
 bool injected(const std::string& key, NTSTATUS* status) {
   DWORD error = 0;
-  if (!winsim::detail::should_fail(key.c_str(), &error)) return false;
+  if (!winsim::detail::should_fail_variant(key.c_str(), &error)) return false;
   *status = static_cast<NTSTATUS>(error);
   return true;
 }
@@ -82,6 +82,7 @@ bool injected(const std::string& key, NTSTATUS* status) {
 // The policy in force is that of the power source the machine runs on.
 POWER_INFORMATION_LEVEL current_level() {
   SYSTEM_POWER_STATUS status{};
+  const winsim::detail::internal_calls internal;
   if (GetSystemPowerStatus(&status) && status.ACLineStatus == AC_LINE_OFFLINE) return SystemPowerPolicyDc;
   return SystemPowerPolicyAc;
 }
