@@ -5,6 +5,7 @@
 // reset, which also ends any child still running (the machine it ran on is
 // gone).
 #include "process/process_internal.h"
+#include "desktop/desktop_state.h"
 #include "terminal/token.h"
 
 #include <fcntl.h>
@@ -107,6 +108,9 @@ void reap(child* c) {
   do {
     r = ::waitid(P_PID, static_cast<id_t>(c->pid), &info, WEXITED | WNOWAIT);
   } while (r != 0 && errno == EINTR);
+  // Windows destroys the windows of a process that ends before its
+  // handle is signalled.
+  desktop::end_windows_of(static_cast<int>(c->pid));
   DWORD code = 1;
   bool killed_on_request = false;
   {
