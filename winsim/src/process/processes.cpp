@@ -6,6 +6,7 @@
 // gone).
 #include "process/process_internal.h"
 #include "desktop/desktop_state.h"
+#include "kernel/simulation_threads.h"
 #include "terminal/token.h"
 
 #include <fcntl.h>
@@ -103,6 +104,7 @@ DWORD exit_code_for_signal(int signal) {
 }
 
 void reap(child* c) {
+  const simulation_thread the_kernel;
   siginfo_t info{};
   int r;
   do {
