@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-namespace nolvane_soak {
+namespace nolvane_sim {
 namespace {
 
 // A "Name:   value ..." field of /proc/self/status.
@@ -64,4 +64,4 @@ std::string mib(size_t kib) {
   return text;
 }
 
-}  // namespace nolvane_soak
+}  // namespace nolvane_sim

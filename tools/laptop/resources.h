@@ -1,4 +1,4 @@
-// What the soak's process holds: the simulation's open kernel handles, its
+// What a process running the service on the simulated laptop holds: the simulation's open kernel handles, its
 // Sensor API objects and armed registry notifications, the process's
 // threads, the daemon children still running, memory.
 #pragma once
@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace nolvane_soak {
+namespace nolvane_sim {
 
 struct resources {
   size_t handles = 0;
@@ -29,4 +29,4 @@ resources measure_at_rest(std::chrono::milliseconds window);
 
 std::string mib(size_t kib);
 
-}  // namespace nolvane_soak
+}  // namespace nolvane_sim
