@@ -15,6 +15,12 @@ macro(nolvane_configure_toolchain)
   if(NOLVANE_SANITIZE STREQUAL "address")
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
+  elseif(NOLVANE_SANITIZE STREQUAL "fuzzer")
+    # Coverage feedback from every library; only the fuzz targets link
+    # libFuzzer itself (-fsanitize=fuzzer), which brings its own main.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
   elseif(NOLVANE_SANITIZE STREQUAL "thread")
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)

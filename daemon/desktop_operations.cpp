@@ -71,6 +71,22 @@ HANDLE lcd_device() {
   return device;
 }
 
+// Reads the record only as far as the system filled it: a record too short
+// for a field answers as if the field said "not locked".
+bool record_says_locked(const session_info* info, DWORD size) {
+  constexpr size_t flags_end =
+      offsetof(session_info, data) + offsetof(session_info_level1, session_flags) + sizeof(LONG);
+  if (size < sizeof info->level) return false;
+  if (info->level != 1) {
+    print_output("f( dwFlags == 0 \n");
+    return true;
+  }
+  print_output("ppBuffer\n");
+  if (size < flags_end || info->data.level1.session_flags != session_state_lock) return false;
+  print_output("f( dwFlags == 0 \n");
+  return true;
+}
+
 BOOL CALLBACK add_physical_monitors(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
   DWORD count = 0;
   if (GetNumberOfPhysicalMonitorsFromHMONITOR(monitor, &count)) *reinterpret_cast<DWORD*>(data) += count;
@@ -129,18 +145,7 @@ bool is_session_locked() {
       if (query(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(),
                 static_cast<WTS_INFO_CLASS>(session_info_ex), &buffer, &size)) {
         print_output("pWTSQuerySessionInformation\n");
-        const auto* info = reinterpret_cast<const session_info*>(buffer);
-        // The record is read only as far as the system filled it.
-        if (size >= sizeof(DWORD) && info->level != 1) {
-          print_output("f( dwFlags == 0 \n");
-          locked = true;
-        } else if (size >= offsetof(session_info, data) + offsetof(session_info_level1, win_station_name)) {
-          print_output("ppBuffer\n");
-          if (info->data.level1.session_flags == session_state_lock) {
-            print_output("f( dwFlags == 0 \n");
-            locked = true;
-          }
-        }
+        locked = record_says_locked(reinterpret_cast<const session_info*>(buffer), size);
         free_memory(buffer);
       }
     }

@@ -17,6 +17,9 @@ hid_engine::hid_engine(std::atomic<bool>* stop_requested, std::shared_ptr<event_
     : stop_requested_(stop_requested), queue_(std::move(queue)) {}
 
 hid_engine::~hid_engine() {
+  // A callback still running on a Sensor API thread keeps the sink alive; it
+  // must push nothing into a queue whose pass is over.
+  if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->set_subscribed(false);
   if (connection_.sensor && removeEventCallbacks(connection_) != 0) {
     trace_line(log_level::info, tag) << "removeEventCallbacks() failed\n";
   }
@@ -59,7 +62,14 @@ bool hid_engine::init() {
 }
 
 bool hid_engine::start() {
-  if (!sensor_callbacks_ || setEventCallbacks(connection_, sensor_callbacks_.get()) != 0) {
+  if (!sensor_callbacks_) {
+    trace_line(log_level::info, tag) << "setEventCallbacks() failed\n";
+    return false;
+  }
+  // Open before subscribing, so that the first report is not lost.
+  sensor_callbacks_class_->set_subscribed(true);
+  if (setEventCallbacks(connection_, sensor_callbacks_.get()) != 0) {
+    sensor_callbacks_class_->set_subscribed(false);
     trace_line(log_level::info, tag) << "setEventCallbacks() failed\n";
     return false;
   }
@@ -67,6 +77,7 @@ bool hid_engine::start() {
   if (getSensorState(connection_, state) != 0) {
     trace_line(log_level::info, tag) << "Failed to get sensor state\n";
     // The runner stays "not running", so events must not keep flowing.
+    sensor_callbacks_class_->set_subscribed(false);
     removeEventCallbacks(connection_);
     return false;
   }
@@ -75,8 +86,13 @@ bool hid_engine::start() {
 }
 
 bool hid_engine::stop() {
+  // Closed first: a report the Sensor API is delivering right now must not
+  // get through once the state machine has suspended the engine.
+  if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->set_subscribed(false);
   if (removeEventCallbacks(connection_) != 0) {
     trace_line(log_level::info, tag) << "removeEventCallbacks() failed\n";
+    // Still subscribed: the runner keeps counting the engine as running.
+    if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->set_subscribed(true);
     return false;
   }
   if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->setSensorState(SENSOR_STATE_NOT_AVAILABLE);

@@ -109,8 +109,15 @@ void windows_sensor_events::setSensorState(SensorState state) {
       << "State manually updated to " << sensor_state_name(state) << " on timestamp " << GetTickCount() << "\n ";
 }
 
+void windows_sensor_events::set_subscribed(bool subscribed) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  subscribed_ = subscribed;
+}
+
 HRESULT windows_sensor_events::update_sensor_state(SensorState state) {
   std::lock_guard<std::mutex> lock(state_mutex_);
+  // The state is read afresh when the engine subscribes again.
+  if (unsubscribed("update_sensor_state")) return S_OK;
   const uint32_t now = GetTickCount();
   current_state_ = state;
   last_state_change_ = now;
@@ -152,8 +159,18 @@ HRESULT windows_sensor_events::update_sensor_data(ISensor*, ISensorDataReport* r
     trace_line(log_level::debug, tag, function) << "Filtering out data due to timestamp " << now;
     return S_OK;
   }
+  // Under the lock that set_subscribed takes: a report that passed the
+  // checks above cannot push after the engine has unsubscribed.
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  if (unsubscribed(function)) return S_OK;
   push(presence != 0 ? ostrel::PROXIMITY_NEAR : ostrel::PROXIMITY_FAR);
   return S_OK;
+}
+
+bool windows_sensor_events::unsubscribed(const char* function) const {
+  if (subscribed_) return false;
+  trace_line(log_level::debug, tag, function) << "Ignoring report: not subscribed\n";
+  return true;
 }
 
 void windows_sensor_events::push(events_t event) {

@@ -36,6 +36,11 @@ class windows_sensor_events final : public ISensorEvents {
 
   // Stores a state read by the engine itself; pushes nothing.
   void setSensorState(SensorState state);
+  // Reports are passed on only while the engine is subscribed. The Sensor
+  // API may still be delivering a report when the engine unsubscribes (the
+  // session locked, the display went off); such a report must not bring
+  // leave detection back. Once this returns false, nothing more is pushed.
+  void set_subscribed(bool subscribed);
   SensorState current_state() const { return static_cast<SensorState>(current_state_.load()); }
 
  private:
@@ -48,10 +53,13 @@ class windows_sensor_events final : public ISensorEvents {
   HRESULT update_sensor_state(SensorState state);
   HRESULT update_sensor_data(ISensor* sensor, ISensorDataReport* report, data_mode mode);
   void push(ostrel::events_t event);
+  // With state_mutex_ held: true (and logged) when the engine has unsubscribed.
+  bool unsubscribed(const char* function) const;
 
   std::atomic<uint32_t> reference_count_{0};
   std::shared_ptr<ostrel::event_queue> queue_;
   std::atomic<uint32_t> current_state_{SENSOR_STATE_NOT_AVAILABLE};
   std::atomic<uint32_t> last_state_change_{0};  // GetTickCount() of the last state change
-  std::mutex state_mutex_;                      // serialises state changes
+  std::mutex state_mutex_;                      // serialises state changes and pushes
+  bool subscribed_ = true;                      // guarded by state_mutex_; a new sink is not yet suspended
 };

@@ -103,12 +103,22 @@ struct working_set {
   std::string output_directory;
   config::platform_status platform = config::ENABLED;
   int reload_count = 0;
+  int pass = 0;
   bool device_incompatible = false;
   bool compatibility_written_0 = false;
   const std::shared_ptr<change_state> change = std::make_shared<change_state>();
 };
 
 enum class pass_end { next_pass, stop };
+
+pass_hook& installed_pass_hook() {
+  static pass_hook hook;
+  return hook;
+}
+
+void at_pass_point(const working_set& ws, pass_point point) {
+  if (const auto& hook = installed_pass_hook()) hook(point, ws.pass);
+}
 
 // ---- Callbacks ----------------------------------------------------------
 
@@ -154,6 +164,9 @@ void register_control_callback(working_set& ws, const std::shared_ptr<event_queu
     if (control == SERVICE_CONTROL_STOP) queue->add_event(NONE);
   });
   ws.handler_registered = true;
+  // A control the previous callback is still handling lands in the previous
+  // queue; once it is done, its flags tell the pass what it missed.
+  ws.status.wait_for_replaced_callbacks();
 }
 
 std::shared_ptr<engine_callback_interface> make_engine_callbacks(const std::shared_ptr<runner_slot>& slot) {
@@ -241,10 +254,12 @@ void start_up(working_set& ws) {
 
 // ---- One pass -----------------------------------------------------------
 
-void begin_pass(working_set& ws) {
+// Returns the power source the pass configured the reader for.
+bool begin_pass(working_set& ws) {
   ws.release_pass_objects();
   auto queue = std::make_shared<event_queue>();
-  ws.reader->set_power_source(plugged_in);
+  const bool on_mains = plugged_in;
+  ws.reader->set_power_source(on_mains);
   {
     // Cleared before a change can reach the new queue, so that a change
     // made while the pass is built is not forgotten.
@@ -254,8 +269,10 @@ void begin_pass(working_set& ws) {
   }
   ws.queue = queue;
   queue->set_event_callback(make_event_callback(ws, *queue));
+  at_pass_point(ws, pass_point::control_callback_swap);
   register_control_callback(ws, queue);
   ws.reader->set_config_change_callback([change = ws.change] { on_config_change(*change); });
+  return on_mains;
 }
 
 void read_runner_modes(working_set& ws) {
@@ -344,6 +361,7 @@ pass_end after_engine_init(working_set& ws) {
   if (stop_requested) return pass_end::stop;
   if (!ws.machine->start()) throw std::runtime_error("Failed to start state machine");
   ws.change->running_reported = true;
+  at_pass_point(ws, pass_point::event_loop_start);
   ws.queue->process_events();
   return reload_requested ? pass_end::next_pass : pass_end::stop;
 }
@@ -370,7 +388,14 @@ pass_end after_engine_failure(working_set& ws, int code) {
 
 pass_end run_pass(working_set& ws) {
   if (stop_requested) return pass_end::stop;
-  begin_pass(ws);
+  ++ws.pass;
+  const bool on_mains = begin_pass(ws);
+  // Until the pass's control callback was in place, a STOP or a change of
+  // the power source went into the previous pass's queue, which nobody
+  // drains any more: only the flags tell. Every wait of the pass comes after
+  // this point.
+  if (stop_requested) return pass_end::stop;
+  if (on_mains != plugged_in) return pass_end::next_pass;
   read_runner_modes(ws);
   report_starting(ws);
   std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
@@ -408,6 +433,8 @@ bool means_not_found(DWORD error) {
 }
 
 }  // namespace
+
+void set_pass_hook(pass_hook hook) { installed_pass_hook() = std::move(hook); }
 
 float compute_parameter_7(int32_t lock_screen_timeout, int32_t dim_duration, int32_t sensor_sleep_duration) {
   const int32_t shortest = sensor_sleep_duration + 5 + dim_duration;

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ostrel {
@@ -28,6 +29,21 @@ inline constexpr int engine_init_retries = 10;
 
 // Runs on the thread the dispatcher gives it; the arguments are not used.
 void WINAPI service_main(DWORD argc, char** argv);
+
+// Moments of a load pass at which a test can act on the service's own
+// thread, to deliver a control exactly then. The service itself sets no hook.
+enum class pass_point {
+  // The reader has the pass's power source; the pass's control callback is
+  // about to replace the previous pass's, which still receives the controls.
+  control_callback_swap,
+  // SERVICE_RUNNING is reported and the state machine started; the event
+  // loop is about to run.
+  event_loop_start,
+};
+// `pass` counts the load passes of this service_main run from 1.
+using pass_hook = std::function<void(pass_point point, int pass)>;
+// Set before the service starts and cleared after it ended.
+void set_pass_hook(pass_hook hook);
 
 // The engine parameters the service hands over, by id. Ids 3 to 6 and 9
 // have fixed values.

@@ -47,13 +47,13 @@ service_status::~service_status() {
   if (last_accepted_state_ != SERVICE_STOPPED) {
     if (!report_status(SERVICE_STOPPED, 0, 0)) service_message() << "Failed to report service stopped\n";
   }
-  // The SCM sends nothing after SERVICE_STOPPED. Taking the lock once more
-  // lets a HandlerEx call that holds it finish copying the callback before
-  // the object goes; the copy keeps the callback alive while it runs.
+  // The SCM sends nothing after SERVICE_STOPPED, but a HandlerEx call may
+  // still be running; it counts itself down in this object when it returns.
   std::shared_ptr<const control_callback> last;
   {
-    std::lock_guard<std::mutex> lock(callback_mutex_);
+    std::unique_lock<std::mutex> lock(callback_mutex_);
     last = std::move(callback_);
+    callback_returned_.wait(lock, [this] { return running_callbacks_ == 0; });
   }
 }
 
@@ -81,7 +81,11 @@ bool service_status::report_status(DWORD state, DWORD exit_code, DWORD wait_hint
 
   if (!::SetServiceStatus(handle_, &status_)) {
     service_message() << "Unable to Update Service Status: " << system_message(::GetLastError()) << "\n";
-    return false;
+    // The SCM acts only on what it accepted: without SERVICE_RUNNING it never
+    // delivers a STOP, without SERVICE_STOPPED it never lets the service go.
+    // Those two get one more attempt.
+    const bool decisive = state == SERVICE_RUNNING || state == SERVICE_STOPPED;
+    if (!decisive || !::SetServiceStatus(handle_, &status_)) return false;
   }
   last_accepted_state_ = state;
   return true;
@@ -119,16 +123,33 @@ DWORD WINAPI service_status::handler_ex(DWORD control, DWORD event_type, LPVOID 
   return static_cast<service_status*>(context)->handle_control(control, event_type, event_data);
 }
 
+void service_status::wait_for_replaced_callbacks() {
+  std::unique_lock<std::mutex> lock(callback_mutex_);
+  callback_returned_.wait(lock, [this] { return running_callbacks_ == 0; });
+}
+
 DWORD service_status::handle_control(DWORD control, DWORD event_type, void* event_data) {
   std::shared_ptr<const control_callback> callback;
   {
     std::lock_guard<std::mutex> lock(callback_mutex_);
     callback = callback_;
+    if (callback && *callback) ++running_callbacks_;
   }
   if (!callback || !*callback) {
     service_message() << "Service event callback is not set\n";
     return callback_not_set_result;
   }
+  // Counted from the copy above until the callback has returned, however it returns.
+  struct returned {
+    service_status& status;
+    ~returned() {
+      {
+        std::lock_guard<std::mutex> lock(status.callback_mutex_);
+        --status.running_callbacks_;
+      }
+      status.callback_returned_.notify_all();
+    }
+  } count_down{*this};
   (*callback)(control, event_type, event_data);
   return NO_ERROR;
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,13 @@ class service_status {
   // (failures there only log a warning).
   void register_handler(control_callback callback);
 
+  // Returns once no control is being handled any more by a callback that a
+  // register_handler call has replaced. From then on every control reaches
+  // the new callback, and what the old ones did (a flag set, an event pushed
+  // into their queue) is done. Controls arrive one at a time, so this waits
+  // for one callback at most.
+  void wait_for_replaced_callbacks();
+
  private:
   static DWORD WINAPI handler_ex(DWORD control, DWORD event_type, LPVOID event_data, LPVOID context);
   DWORD handle_control(DWORD control, DWORD event_type, void* event_data);
@@ -67,6 +75,8 @@ class service_status {
   // never destroys one that is running.
   std::mutex callback_mutex_;
   std::shared_ptr<const control_callback> callback_;
+  int running_callbacks_ = 0;  // guarded by callback_mutex_
+  std::condition_variable callback_returned_;
 
   unique_power_notify display_state_notify_;
   unique_power_notify lid_switch_notify_;

@@ -79,6 +79,18 @@ TEST(ScenarioFormat, MistakesNameTheirLine) {
   EXPECT_EQ(error_of("sensor interval soon\n"), "line 1: 'soon' is not a time");
   EXPECT_EQ(error_of("sensor interval\n"), "line 1: unknown 'interval' after 'sensor'");
   EXPECT_EQ(error_of("monitor on\n"), "line 1: unknown 'on' after 'monitor'");
+
+  // Only what the simulation can carry out: a number it can convert, a time its clock can hold.
+  // A zero byte inside a word does not end it early.
+  EXPECT_NE(error_of(std::string("firmware 1\0x\n", 13)), "no error");
+  EXPECT_NE(error_of(std::string("firmware \0\n", 11)), "no error");
+  EXPECT_NE(error_of(std::string("wait 1\0s\n", 9)), "no error");
+  EXPECT_EQ(error_of("registry Nolvane\\X Y dword 99999999999999999999\n"),
+            "line 1: '99999999999999999999' is not a number");
+  for (const char* time : {"inf", "nan", "1e300", "1e9", "1e12ms"}) {
+    EXPECT_EQ(error_of(std::string("at ") + time + " start\n"), "line 1: 'at <time> <command>'") << time;
+  }
+  EXPECT_EQ(error_of("wait 999999999\n"), "no error");
 }
 
 TEST(ScenarioFormat, TheShippedScenariosParse) {

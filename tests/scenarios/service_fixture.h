@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -22,6 +23,7 @@
 namespace ostrel::test {
 
 inline constexpr const char* user_settings_ac = "SOFTWARE\\Ostrel Works\\Nolvane\\UserSettings\\PluggedIn";
+inline constexpr const char* user_settings_dc = "SOFTWARE\\Ostrel Works\\Nolvane\\UserSettings\\OnBattery";
 inline constexpr const char* system_settings_ac = "SOFTWARE\\Ostrel Works\\Nolvane\\SystemSettings\\PluggedIn";
 inline constexpr const char* system_settings = "SOFTWARE\\Ostrel Works\\Nolvane\\SystemSettings";
 inline constexpr const char* service_status_key = "SOFTWARE\\Ostrel Works\\Nolvane\\ServiceStatus";
@@ -50,10 +52,33 @@ class ServiceFixture : public ::testing::Test {
       winsim::machine::stop_scm();
       dispatcher_.get();
     }
+    set_pass_hook(nullptr);
     winsim::machine::stop_display_physics();
   }
 
   static void add_presence_sensor() { winsim::machine::add_sensor(winsim::machine::sensor_description{}); }
+
+  // Changes a setting once the service watches its settings again: it stops
+  // watching while it writes a value itself and re-arms the watch of each of
+  // its two keys on a thread of its own, so a change made in between would
+  // go unseen.
+  static void change_setting(const char* key, const char* name, DWORD value) {
+    EXPECT_TRUE(wait_for([] { return winsim::machine::registry_armed_notification_count() == 2; }));
+    winsim::machine::set_registry_dword(key, name, value);
+  }
+
+  // Sends a control through the SCM from the service's own thread when pass
+  // `pass` reaches `point`: a control that arrives exactly then. Call before
+  // start_service.
+  void send_control_at(pass_point point, int pass, DWORD control, DWORD event_type = 0) {
+    set_pass_hook([this, point, pass, control, event_type](pass_point reached, int number) {
+      if (reached != point || number != pass || control_sent_at_point_) return;
+      control_delivered_at_point_ = winsim::machine::send_control(control, event_type).delivered;
+      control_sent_at_point_ = true;
+    });
+  }
+  bool control_sent_at_point() const { return control_sent_at_point_; }
+  bool control_delivered_at_point() const { return control_delivered_at_point_; }
 
   void start_service() {
     dispatcher_ = std::async(std::launch::async, [] {
@@ -118,6 +143,8 @@ class ServiceFixture : public ::testing::Test {
   winsim::machine::scoped_machine machine_;
   trace_capture trace_{0};
   std::future<BOOL> dispatcher_;
+  std::atomic<bool> control_sent_at_point_{false};
+  std::atomic<bool> control_delivered_at_point_{false};
 };
 
 }  // namespace ostrel::test

@@ -119,5 +119,35 @@ TEST_F(ServiceLeaveTest, OnADeviceThatStartedIncompatibleOnlyTheFirstChangeAfter
   EXPECT_EQ(trace_.count("[runner] Reloading due to config change"), 1u);
 }
 
+TEST_F(ServiceLeaveTest, AReportOnItsWayWhenTheSessionLocksDoesNotReachTheStateMachines) {
+  start_service();
+  ASSERT_TRUE(wait_until_running()) << trace_.dump();
+  ASSERT_TRUE(wait_until_user_present()) << trace_.dump();
+
+  // The Sensor API has a report of the READY sensor in hand and is about to
+  // call the sink when the session locks.
+  winsim::machine::hold_sensor_deliveries(true);
+  winsim::machine::post_data_updated(0, winsim::machine::custom_report(2, 4, false));
+  ASSERT_TRUE(wait_for([] { return winsim::machine::held_sensor_deliveries() >= 1; }));
+  ASSERT_TRUE(winsim::machine::send_session_change(WTS_SESSION_LOCK).delivered);
+  ASSERT_TRUE(wait_for_trace("event:SESSION_LOCK state:STOPPED substate:LOCKED")) << trace_.dump();
+  ASSERT_FALSE(winsim::machine::sensor_has_event_sink(0));
+  const size_t locked_at = trace_.messages().size();
+  winsim::machine::hold_sensor_deliveries(false);
+  winsim::machine::wait_for_sensor_deliveries();
+
+  // Whatever the report pushed is queued before this.
+  ASSERT_TRUE(winsim::machine::send_session_change(WTS_REMOTE_DISCONNECT).delivered);
+  ASSERT_TRUE(wait_for_trace("[sm] state_machine::handle_incoming_event: NOT_REMOTE_DESKTOP")) << trace_.dump();
+  const auto lines = trace_.messages();
+  for (size_t i = locked_at; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].find("[sm] state_machine::handle_incoming_event: HPD_SENSOR"), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[i].find("[sm] state_machine::handle_incoming_event: PROXIMITY"), std::string::npos) << lines[i];
+    EXPECT_EQ(lines[i].find("state:RUNNING"), std::string::npos) << lines[i];
+  }
+  EXPECT_TRUE(trace_.contains("[wse] [update_sensor_state] Ignoring report: not subscribed")) << trace_.dump();
+  EXPECT_FALSE(winsim::machine::sensor_has_event_sink(0));
+}
+
 }  // namespace
 }  // namespace ostrel::test

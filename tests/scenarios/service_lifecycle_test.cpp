@@ -45,16 +45,69 @@ TEST_F(ServiceLifecycleTest, StartsPendingThenRunningAndStopsWithExitCodeZero) {
   EXPECT_EQ(winsim::machine::open_handle_count(), handles_before);
 }
 
+// A STOP must end the service within a second whenever it comes. The
+// deadline below is wider only for a loaded machine: a STOP that is lost
+// never ends it.
+constexpr auto stop_deadline = 5s;
+
 TEST_F(ServiceLifecycleTest, AStopRightAfterRunningIsReportedIsNotLost) {
-  // The STOP lands while the engine starts or the state machine queries the
-  // session, before the event loop runs; the loop must still see it.
+  // The STOP lands after the engine started and the state machine queried
+  // the session, just before the event loop runs; the loop must still see it.
   add_presence_sensor();
+  send_control_at(pass_point::event_loop_start, 1, SERVICE_CONTROL_STOP);
   start_service();
-  ASSERT_TRUE(wait_for([] { return reported(SERVICE_RUNNING); }, 15s));
-  winsim::machine::send_control(SERVICE_CONTROL_STOP);
-  ASSERT_TRUE(service_ended()) << trace_.dump();
+  ASSERT_TRUE(wait_for([&] { return control_sent_at_point(); }, 15s)) << trace_.dump();
+  EXPECT_TRUE(control_delivered_at_point());
+  ASSERT_TRUE(service_ended(stop_deadline)) << trace_.dump();
   EXPECT_EQ(statuses().back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(statuses().back().dwWin32ExitCode, 0u);
+}
+
+TEST_F(ServiceLifecycleTest, AStopBetweenTwoLoadPassesEndsTheService) {
+  // Disabled in the settings: each pass waits in its event loop.
+  add_presence_sensor();
+  winsim::machine::set_registry_dword(user_settings_ac, "Enable", 0);
+  // The STOP reaches the first pass's callback after the second pass began.
+  send_control_at(pass_point::control_callback_swap, 2, SERVICE_CONTROL_STOP);
+  start_service();
+  ASSERT_TRUE(wait_for_trace("substate:MISCONFIGURED")) << trace_.dump();
+  change_setting(user_settings_ac, "LockScreenTimeout", 30);  // a reload
+  ASSERT_TRUE(wait_for([&] { return control_sent_at_point(); }, 15s)) << trace_.dump();
+  EXPECT_TRUE(control_delivered_at_point());
+  ASSERT_TRUE(service_ended(stop_deadline)) << trace_.dump();
+  const auto s = statuses();
+  ASSERT_EQ(s.size(), 3u);
+  expect_status(s[2], SERVICE_STOPPED, 0xE7, 0, 0);
+  // The second pass went no further than its callback.
+  EXPECT_EQ(trace_.count("[runner] Reported starting"), 1u);
+}
+
+TEST_F(ServiceLifecycleTest, APowerSourceChangeBetweenTwoLoadPassesIsNotLost) {
+  // On battery the feature is off, so the pass shows which settings it runs with.
+  add_presence_sensor();
+  winsim::machine::set_registry_dword(user_settings_dc, "Enable", 0);
+  // The charger is out; the notification comes after the second pass gave
+  // the reader its power source, and reaches the first pass's callback.
+  send_control_at(pass_point::control_callback_swap, 2, SERVICE_CONTROL_POWEREVENT, PBT_APMPOWERSTATUSCHANGE);
+  start_service();
+  ASSERT_TRUE(wait_until_running()) << trace_.dump();
+  winsim::machine::set_ac_line_status(AC_LINE_OFFLINE);
+  change_setting(user_settings_ac, "LockScreenTimeout", 30);  // a reload
+  ASSERT_TRUE(wait_for([&] { return control_sent_at_point(); }, 15s)) << trace_.dump();
+  EXPECT_TRUE(control_delivered_at_point());
+  EXPECT_TRUE(trace_.contains("[runner] Power status: Switching to DC"));
+  // Either a pass runs with the battery's settings, or one starts leave
+  // detection with the mains' ones.
+  ASSERT_TRUE(wait_for(
+      [&] {
+        return trace_.contains("[runner] WARNING: Nolvane is disabled due to: DISABLED_IN_CONFIG") ||
+               trace_.count("[sm] Leave detection state machine has started") >= 2;
+      },
+      15s))
+      << trace_.dump();
+  EXPECT_TRUE(trace_.contains("[runner] WARNING: Nolvane is disabled due to: DISABLED_IN_CONFIG")) << trace_.dump();
+  EXPECT_EQ(trace_.count("[sm] Leave detection state machine has started"), 1u);
+  EXPECT_TRUE(trace_.contains("[runner] ACDC: OnBattery"));
 }
 
 TEST_F(ServiceLifecycleTest, DisabledInTheFirmwareReportsRunningThenStopsWithExitCodeZero) {
@@ -80,7 +133,7 @@ TEST_F(ServiceLifecycleTest, AConfigChangeAfterRunningReloadsAndKeepsTheStateMac
   start_service();
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
 
-  winsim::machine::set_registry_dword(user_settings_ac, "LockScreenTimeout", 30);
+  change_setting(user_settings_ac, "LockScreenTimeout", 30);
   ASSERT_TRUE(wait_for_trace("[runner] Reloading due to config change")) << trace_.dump();
   ASSERT_TRUE(wait_until_running(2)) << trace_.dump();
   EXPECT_GE(trace_.count("[runner] SUCCESS: Runner initialize success "), 2u);
@@ -105,7 +158,7 @@ TEST_F(ServiceLifecycleTest, DisabledInTheSettingsStaysIdleUntilTheSettingChange
   EXPECT_TRUE(reported(SERVICE_RUNNING));
   EXPECT_FALSE(service_ended(200ms));
 
-  winsim::machine::set_registry_dword(user_settings_ac, "Enable", 1);
+  change_setting(user_settings_ac, "Enable", 1);
   ASSERT_TRUE(wait_until_running()) << trace_.dump();
   ASSERT_TRUE(stop_service());
   EXPECT_EQ(statuses().back().dwWin32ExitCode, 0u);

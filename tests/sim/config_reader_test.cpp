@@ -3,10 +3,12 @@
 // values, writes and key failures.
 #include "config/reader_winreg.h"
 #include "trace_capture.h"
+#include "wait_for.h"
 
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -198,15 +200,34 @@ TEST_F(ConfigReaderTest, AKeyThatCannotBeCreatedRaisesToTheCaller) {
 
 TEST_F(ConfigReaderTest, WritesFromSeveralThreadsKeepTheSubscriptionRunning) {
   reader_winreg reader(product_root, true, /*subscribe=*/true);
-  reader.set_config_change_callback([] {});
+  std::atomic<int> calls{0};
+  reader.set_config_change_callback([&calls] { ++calls; });
+  ASSERT_TRUE(test::wait_for([] { return winsim::machine::registry_armed_notification_count() == 1; }));
+  // Unserialised, one thread's restart arms a subscription between another
+  // thread's stop and its write, and the reader's own write is reported.
+  // (Serialised, a report needs a subscription task that takes more than
+  // the 200 ms stop time-out to start or to wake and end: far beyond any
+  // scheduling delay of a loaded machine.)
+  constexpr int threads = 4;
+  constexpr int writes_per_thread = 100;
   std::vector<std::thread> writers;
-  for (int t = 0; t < 3; ++t) {
+  for (int t = 0; t < threads; ++t) {
     writers.emplace_back([&reader, t] {
-      for (int i = 0; i < 20; ++i) EXPECT_TRUE(reader.write_dword(values::device_compatibility, (t + i) % 2));
+      for (int i = 0; i < writes_per_thread; ++i) {
+        EXPECT_TRUE(reader.write_dword(values::device_compatibility, (t + i) % 2));
+      }
     });
   }
   for (auto& w : writers) w.join();
   EXPECT_TRUE(reader.subscription_running());
+  EXPECT_EQ(calls, 0);
+
+  // One subscription is armed, and it reports a change by someone else once.
+  ASSERT_TRUE(test::wait_for([] { return winsim::machine::registry_armed_notification_count() == 1; }));
+  winsim::machine::set_registry_dword(key_of(product_root, user_settings, true), "Enable", 0);
+  EXPECT_TRUE(test::wait_for([&calls] { return calls > 0; }));
+  // Every earlier subscription had ended before this one was armed.
+  EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
+#include <wtsapi32.h>
+
+#include <cstddef>
+#include <vector>
 
 namespace ostrel::test {
 namespace {
@@ -162,6 +166,49 @@ TEST_F(DaemonCommandsTest, SessionLockedQueryPrintsItsTraceLines) {
   winsim::machine::set_console_session_id(0xFFFFFFFF);
   EXPECT_EQ(run_daemon({"-k"}),
             (daemon_result{1, "pWTSQuerySessionInformation\npWTSFreeMemory\nIs not locked\n", ""}));
+}
+
+// The record comes from the system and may be shorter than the layout or of
+// another level; the daemon reads no byte past what the system returned (the
+// sanitizer builds report any such read).
+TEST_F(DaemonCommandsTest, SessionRecordIsReadOnlyAsFarAsTheSystemFilledIt) {
+  const std::string queried = "pWTSQuerySessionInformation\npWTSFreeMemory\npWTSQuerySessionInformation\n";
+  const daemon_result not_locked{1, queried + "Is not locked\n", ""};
+  const daemon_result level1_not_locked{1, queried + "ppBuffer\nIs not locked\n", ""};
+  const daemon_result level1_locked{0, queried + "ppBuffer\nf( dwFlags == 0 \nIs locked\n", ""};
+  const daemon_result other_level{0, queried + "f( dwFlags == 0 \nIs locked\n", ""};
+  constexpr size_t flags_end = offsetof(WTSINFOEXW, Data) + offsetof(WTSINFOEX_LEVEL1_W, SessionFlags) + 4;
+
+  // Locked, so that a flags field read past a cut record would show as 0 ("locked") or as garbage.
+  winsim::machine::set_session_locked(true);
+  const std::vector<unsigned char> full = winsim::machine::session_info_record();
+  ASSERT_EQ(full.size(), sizeof(WTSINFOEXW));
+  const auto cut = [&full](size_t size) { return std::vector<unsigned char>(full.begin(), full.begin() + size); };
+
+  winsim::machine::set_session_info_record(cut(flags_end));
+  EXPECT_EQ(run_daemon({"-k"}), level1_locked);
+  winsim::machine::set_session_info_record(cut(flags_end - 1));
+  EXPECT_EQ(run_daemon({"-k"}), level1_not_locked);
+  winsim::machine::set_session_info_record(cut(sizeof(DWORD)));
+  EXPECT_EQ(run_daemon({"-k"}), level1_not_locked);
+  winsim::machine::set_session_info_record(cut(sizeof(DWORD) - 1));
+  EXPECT_EQ(run_daemon({"-k"}), not_locked);
+  winsim::machine::set_session_info_record({});
+  EXPECT_EQ(run_daemon({"-k"}), not_locked);
+
+  // Any level but 1 answers "locked", whatever follows and however short.
+  std::vector<unsigned char> level2 = full;
+  level2[0] = 2;
+  level2[flags_end - 4] = WTS_SESSIONSTATE_UNLOCK;
+  winsim::machine::set_session_info_record(level2);
+  EXPECT_EQ(run_daemon({"-k"}), other_level);
+  level2.resize(sizeof(DWORD));
+  winsim::machine::set_session_info_record(level2);
+  EXPECT_EQ(run_daemon({"-k"}), other_level);
+
+  winsim::machine::clear_session_info_record();
+  winsim::machine::set_session_locked(false);
+  EXPECT_EQ(run_daemon({"-k"}), level1_not_locked);
 }
 
 TEST_F(DaemonCommandsTest, RemoteSessionQuery) {

@@ -6,14 +6,22 @@
 #include <physicalmonitorenumerationapi.h>
 #include <wtsapi32.h>
 
+#include "wait_for.h"
+
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
+
+#include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
 
 #include <future>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using ostrel::test::wait_for;
 
 class DesktopSimulationTest : public ::testing::Test {
  protected:
@@ -218,6 +226,32 @@ TEST_F(DesktopSimulationTest, LcdAndMonitorsFollowTheMachine) {
   DWORD count = 0;
   EXPECT_FALSE(GetNumberOfPhysicalMonitorsFromHMONITOR(reinterpret_cast<HMONITOR>(0x1234), &count));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(DesktopSimulationTest, AProcessKilledWhileItChangesTheDesktopLeavesTheStateWhole) {
+  // The service terminates daemons that poll the desktop (the activity
+  // monitor reads the last input every 100 ms); like Windows, the machine
+  // must not lose its state to such a death.
+  winsim::machine::set_display_on(false);
+  winsim::machine::set_session_locked(true);
+  for (int round = 0; round < 20; ++round) {
+    const unsigned long queries = winsim::machine::last_input_queries();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      LASTINPUTINFO info{sizeof info, 0};
+      for (;;) GetLastInputInfo(&info);
+    }
+    const bool changing = wait_for([&] { return winsim::machine::last_input_queries() > queries; });
+    // Then killed at a different point of its loop each round.
+    std::this_thread::sleep_for(std::chrono::microseconds(97 * round));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(changing) << "round " << round;
+    ASSERT_FALSE(winsim::machine::display_on()) << "round " << round;
+    ASSERT_TRUE(winsim::machine::session_locked()) << "round " << round;
+  }
 }
 
 }  // namespace

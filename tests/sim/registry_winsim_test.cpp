@@ -84,6 +84,20 @@ TEST_F(RegistryWinsimTest, InjectedFailuresAndResetKeepWindowsShapes) {
   EXPECT_EQ(RegGetValueA(key, nullptr, "V", RRF_RT_REG_DWORD, nullptr, &value, &size), ERROR_SUCCESS);
   EXPECT_EQ(value, 5u);
 
+  // RegGetValueA's expansion of REG_EXPAND_SZ is advapi32's own: failures made
+  // for the program's ExpandEnvironmentStringsA calls do not reach it, nor does
+  // it count as one of them.
+  const char path[] = "%SystemRoot%\\x";
+  ASSERT_EQ(RegSetValueExA(key, "Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path), sizeof(path)),
+            ERROR_SUCCESS);
+  winsim::machine::fail_call("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
+  char buffer[64] = {};
+  size = sizeof(buffer);
+  EXPECT_EQ(RegGetValueA(key, nullptr, "Path", RRF_RT_REG_SZ, nullptr, buffer, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(buffer, "C:\\Windows\\x");
+  EXPECT_EQ(winsim::machine::call_counts().count("ExpandEnvironmentStringsA"), 0u);
+  winsim::machine::clear_failures();
+
   const size_t handles = winsim::machine::open_handle_count();
   HKEY extra = create(test_root);
   EXPECT_EQ(winsim::machine::open_handle_count(), handles + 1);

@@ -87,15 +87,28 @@ TEST_F(SensorPresenceTest, ReportsArrivingAfterASuspendPushNoPresence) {
   // Unsubscribed: the Sensor API has nobody to tell.
   EXPECT_EQ(winsim::machine::deliver_data_updated(0, custom_report(2, 4, true)), std::nullopt);
 
-  // A late report naming READY changes the sink's state, but brings no presence.
+  // A late report naming READY, or a state change, differs from the NOT
+  // AVAILABLE of a suspended engine; it must not announce the sensor either,
+  // or the lock screen would start leave detection again.
   ASSERT_EQ(runner_->set_engine_suspended(false), 0);
   winsim::machine::hold_sensor_deliveries(true);
   winsim::machine::post_data_updated(0, custom_report(2, 4, true));
-  ASSERT_TRUE(test::wait_for([] { return winsim::machine::held_sensor_deliveries() == 1; }));
+  winsim::machine::post_data_updated(0, custom_report(7, 2, true));
+  winsim::machine::post_state_changed(0, SENSOR_STATE_READY);
+  ASSERT_TRUE(test::wait_for([] { return winsim::machine::held_sensor_deliveries() == 3; }));
   ASSERT_EQ(runner_->set_engine_suspended(true), 0);
   winsim::machine::hold_sensor_deliveries(false);
   winsim::machine::wait_for_sensor_deliveries();
-  EXPECT_EQ(recorded_.take(), events{HPD_SENSOR_AVAILABLE});
+  EXPECT_EQ(recorded_.take(), events{});
+  EXPECT_EQ(trace_.count_containing("Ignoring report: not subscribed"), 3u);
+
+  // Subscribed again, the sensor is heard as before (the held deliveries
+  // left its state to chance: settle it first).
+  winsim::machine::set_sensor_state(0, SENSOR_STATE_READY);
+  winsim::machine::set_sensor_data(0, custom_report(2, 4, true));
+  ASSERT_EQ(runner_->set_engine_suspended(false), 0);
+  EXPECT_EQ(winsim::machine::deliver_data_updated(0, custom_report(2, 4, false)), S_OK);
+  EXPECT_EQ(recorded_.take(), events{PROXIMITY_FAR});
 }
 
 TEST_F(SensorPresenceTest, ACallbackInFlightOutlivesTheRunner) {

@@ -25,6 +25,32 @@ TEST_F(WinsimKernelTest, InjectedFailuresCountDownAndReportTheirError) {
   CloseHandle(event);
 }
 
+TEST_F(WinsimKernelTest, TheNthCallFailsOnceAndTheRecordCountsEachCallUnderItsOwnName) {
+  winsim::machine::fail_nth_call("CreateEventA", 2, ERROR_NOT_ENOUGH_MEMORY);
+  HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_NE(first, nullptr);
+  SetLastError(0);
+  EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  HANDLE third = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_NE(third, nullptr);
+
+  // A wait for one object is counted as that call, not as the wait it is built on.
+  winsim::machine::fail_nth_call("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
+  EXPECT_EQ(WaitForSingleObject(third, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForSingleObject(third, 0), WAIT_OBJECT_0);
+  CloseHandle(first);
+  CloseHandle(third);
+
+  const auto calls = winsim::machine::call_counts();
+  EXPECT_EQ(calls.at("CreateEventA"), 3u);
+  EXPECT_EQ(calls.at("WaitForSingleObject"), 2u);
+  EXPECT_EQ(calls.count("WaitForMultipleObjectsEx"), 0u);
+  EXPECT_EQ(calls.at("CloseHandle"), 2u);
+  winsim::machine::clear_call_counts();
+  EXPECT_TRUE(winsim::machine::call_counts().empty());
+}
+
 TEST_F(WinsimKernelTest, HandleCountFollowsOpensAndCloses) {
   const size_t before = winsim::machine::open_handle_count();
   HANDLE a = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
 
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <vector>
@@ -82,11 +83,16 @@ TEST_F(ControlHandlerTest, StopSetsTheFlagWakesTheDelayWaitAndEndsTheEventLoop) 
 
   std::mutex wait_mutex;
   bool waiting = false;
+  // True when a notify (not the deadline) ended the wait with the flag set;
+  // a spurious wake-up only waits again.
   auto waiter = std::async(std::launch::async, [&] {
     std::unique_lock<std::mutex> lock(wait_mutex);
     waiting = true;
-    start_delay_wait.wait(lock);
-    return stop_requested.load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!stop_requested) {
+      if (start_delay_wait.wait_until(lock, deadline) == std::cv_status::timeout) return false;
+    }
+    return true;
   });
   ASSERT_TRUE(wait_for([&] {
     std::lock_guard<std::mutex> lock(wait_mutex);

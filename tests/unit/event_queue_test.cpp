@@ -6,12 +6,17 @@
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
 
+#include <algorithm>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace ostrel {
+
+// Failure messages name the events instead of printing them as characters.
+void PrintTo(events_t event, std::ostream* os) { *os << event_name(event); }
+
 namespace {
 
 using test::trace_capture;
@@ -75,13 +80,19 @@ TEST_F(EventQueueTest, QuitFromInsideTheCallbackEndsTheLoopWithoutTheClosingLine
 
 TEST_F(EventQueueTest, QuitWhileTheLoopSleepsEndsItWithTheClosingLine) {
   record_into_queue();
+  // Nothing is pushed before the QUIT: after a delivery nothing shows when
+  // the loop is back in its wait, and a QUIT that comes before that ends it
+  // silently (the case above). With nothing pending the loop only waits.
   auto loop = std::async(std::launch::async, [this] { queue_.process_events(); });
-  queue_.add_event(SESSION_LOCK);
-  ASSERT_TRUE(wait_for([this] { return delivered().size() == 1; }));
   ASSERT_TRUE(trace_.wait_for_line("[runner] Start process events: 1"));
-  queue_.add_event(QUIT);
-  ASSERT_EQ(loop.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_TRUE(trace_.contains("[runner] Done processing events"));
+  // The loop sets its running flag after that line, undoing a QUIT that came
+  // in between; so the QUIT is repeated until the loop has ended.
+  EXPECT_TRUE(wait_for([&] {
+    queue_.add_event(QUIT);
+    return loop.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  }));
+  EXPECT_TRUE(delivered().empty());
+  EXPECT_EQ(trace_.count("[runner] Done processing events"), 1u) << trace_.dump();
 }
 
 TEST_F(EventQueueTest, WithoutCallbackReloadBecomesQuitAndOtherEventsAreDropped) {
@@ -115,24 +126,38 @@ TEST_F(EventQueueTest, EventsPushedAfterQuitWaitForTheNextLoop) {
 
 TEST_F(EventQueueTest, EventsFromSeveralThreadsKeepEachProducersOrder) {
   record_into_queue();
+  // Each producer cycles through values of its own, so its events can be
+  // told apart from the others' and a reordering within one producer shows
+  // as a broken cycle. All values lie below QUIT.
   constexpr int producers = 4;
-  constexpr int per_producer = 500;
+  constexpr int values_per_producer = 6;
+  constexpr int per_producer = 600;
+  static_assert(producers * values_per_producer <= QUIT);
+  const auto value_of = [](int producer, int i) {
+    return static_cast<events_t>(producer * values_per_producer + i % values_per_producer);
+  };
   auto loop = std::async(std::launch::async, [this] { queue_.process_events(); });
   std::vector<std::future<void>> tasks;
   for (int p = 0; p < producers; ++p) {
-    tasks.push_back(std::async(std::launch::async, [this, p] {
-      // Each producer pushes only its own event, so per-producer order is
-      // visible as a count and the total shows nothing was lost.
-      for (int i = 0; i < per_producer; ++i) queue_.add_event(static_cast<events_t>(p));
+    tasks.push_back(std::async(std::launch::async, [this, p, value_of] {
+      for (int i = 0; i < per_producer; ++i) queue_.add_event(value_of(p, i));
     }));
   }
   for (auto& t : tasks) t.get();
-  ASSERT_TRUE(wait_for([this] { return delivered().size() == producers * per_producer; }));
+  ASSERT_TRUE(wait_for([this] { return delivered().size() == producers * per_producer; })) << delivered().size();
   queue_.add_event(QUIT);
   loop.get();
-  std::vector<int> counts(producers, 0);
-  for (events_t e : delivered()) ++counts.at(e);
-  EXPECT_EQ(counts, std::vector<int>(producers, per_producer));
+
+  std::vector<std::vector<events_t>> by_producer(producers);
+  for (events_t e : delivered()) by_producer.at(e / values_per_producer).push_back(e);
+  for (int p = 0; p < producers; ++p) {
+    std::vector<events_t> pushed;
+    for (int i = 0; i < per_producer; ++i) pushed.push_back(value_of(p, i));
+    ASSERT_EQ(by_producer[p].size(), pushed.size()) << "producer " << p;
+    const auto first_difference = std::mismatch(pushed.begin(), pushed.end(), by_producer[p].begin()).first;
+    EXPECT_EQ(first_difference, pushed.end())
+        << "producer " << p << " out of order at its event " << (first_difference - pushed.begin());
+  }
 }
 
 TEST_F(EventQueueTest, CallbackMayPushEventsWhileDelivering) {
@@ -150,11 +175,47 @@ TEST_F(EventQueueTest, CallbackMayPushEventsWhileDelivering) {
 }
 
 TEST_F(EventQueueTest, DestroyingTheQueueWhileDrainingIsSafe) {
-  auto queue = std::make_unique<event_queue>();
+  // As in the service: the draining thread co-owns the queue and a producer
+  // holds it too; the creator lets go while an event is being delivered.
+  auto queue = std::make_shared<event_queue>();
+  auto callback_state = std::make_shared<int>(0);
+  const std::weak_ptr<int> callback_alive = callback_state;
+  std::promise<void> delivering;
+  std::promise<void> go_on;
+  std::shared_future<void> may_go_on = go_on.get_future().share();
+  queue->set_event_callback([this, callback_state, &delivering, may_go_on](events_t e) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      delivered_.push_back(e);
+    }
+    if (e == SESSION_LOCK) {
+      delivering.set_value();
+      may_go_on.wait();
+    }
+  });
+  callback_state.reset();
+  auto loop = std::async(std::launch::async, [drained = queue]() mutable {
+    drained->process_events();
+    drained.reset();
+  });
+  std::shared_ptr<event_queue> producer = queue;
   queue->add_event(SESSION_LOCK);
   queue->add_event(SESSION_UNLOCK);
-  queue.reset();  // pending events and no callback: nothing delivered, nothing leaked
-  SUCCEED();
+  const bool was_delivering = delivering.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  queue.reset();  // mid-delivery: the loop and the producer keep it alive
+  go_on.set_value();
+  EXPECT_TRUE(was_delivering);
+  EXPECT_TRUE(wait_for([this] { return delivered().size() == 2; }));
+  producer->add_event(QUIT);
+  ASSERT_EQ(loop.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  // Pushed after the QUIT: they die with the queue, undelivered.
+  producer->add_event(DISPLAY_OFF);
+  producer->add_event(RELOAD);
+  EXPECT_FALSE(callback_alive.expired());
+  producer.reset();  // the last owner: destroys the callback and the pending events
+
+  EXPECT_EQ(delivered(), (std::vector<events_t>{SESSION_LOCK, SESSION_UNLOCK}));
+  EXPECT_TRUE(callback_alive.expired());
 }
 
 }  // namespace

@@ -3,10 +3,14 @@
 #include "device/os_timer_manager_windows.h"
 
 #include "trace_capture.h"
+#include "wait_for.h"
 
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 namespace ostrel {
@@ -168,15 +172,58 @@ TEST_F(OsTimerManagerTest, DestructionPutsTheUserValuesBack) {
   EXPECT_EQ(trace_.count("[runner] [~os_timer_manager_windows] Enter"), 1u);
 }
 
+// Removes the simulated power policy's hook when the test ends, however it ends.
+class scoped_power_policy_hook {
+ public:
+  explicit scoped_power_policy_hook(winsim::machine::power_policy_hook hook) {
+    winsim::machine::on_power_policy_call(std::move(hook));
+  }
+  ~scoped_power_policy_hook() { winsim::machine::on_power_policy_call(nullptr); }
+  scoped_power_policy_hook(const scoped_power_policy_hook&) = delete;
+  scoped_power_policy_hook& operator=(const scoped_power_policy_hook&) = delete;
+};
+
 TEST_F(OsTimerManagerTest, ScreenOffAndRecoverFromTwoThreadsNeverMixTheirSteps) {
   os_timer_manager_windows timers;
+  // Free-running first, for the race detectors.
   std::thread watcher([&] {
     for (int i = 0; i < 100; ++i) timers.reset_os_video_timers();
   });
   for (int i = 0; i < 100; ++i) timers.turn_off_screen_with_os_timers();
   watcher.join();
-  // Had a screen-off read the policy while a restore wrote it (or the
-  // reverse), a 1 would have been stored as the user's value.
+
+  // Then the gap that matters, made certain: a restore is held between its
+  // AC and DC steps while a screen-off is started. Unserialised, the
+  // screen-off runs in that gap and the restore then puts DC back alone:
+  // AC stays overridden, DC does not. Serialised, the screen-off waits for
+  // the restore and both end overridden. The hold is how long a screen-off
+  // gets to slip in (it needs a few milliseconds); a longer stall only
+  // hides the fault, it cannot fail correct code.
+  constexpr auto hold = std::chrono::milliseconds(300);
+  ASSERT_TRUE(timers.turn_off_screen_with_os_timers());
+  std::atomic<bool> armed{true};
+  std::atomic<bool> restore_held{false};
+  std::atomic<bool> screen_off_done{false};
+  {
+    scoped_power_policy_hook hook([&](POWER_INFORMATION_LEVEL level, bool write) {
+      if (level != DC || write || !armed.exchange(false)) return;
+      restore_held = true;
+      test::wait_for([&] { return screen_off_done.load(); }, hold);
+    });
+    auto restore = std::async(std::launch::async, [&] { return timers.reset_os_video_timers(); });
+    EXPECT_TRUE(test::wait_for([&] { return restore_held.load(); }));
+    auto screen_off = std::async(std::launch::async, [&] {
+      const bool ok = timers.turn_off_screen_with_os_timers();
+      screen_off_done = true;
+      return ok;
+    });
+    EXPECT_TRUE(restore.get());
+    EXPECT_TRUE(screen_off.get());
+  }
+  EXPECT_EQ(video_timeout(AC), 1u);
+  EXPECT_EQ(video_timeout(DC), 1u);
+
+  // Nothing along the way stored a 1 as the user's value.
   ASSERT_TRUE(timers.reset_os_video_timers());
   EXPECT_EQ(video_timeout(AC), 600u);
   EXPECT_EQ(video_timeout(DC), 300u);

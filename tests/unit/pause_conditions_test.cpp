@@ -19,8 +19,11 @@ using test::trace_capture;
 using test::wait_for;
 using clock_type = std::chrono::steady_clock;
 
-// Two polls and some slack: how long a test waits for the task's next word.
-constexpr milliseconds next_poll(5000);
+// How long a test waits for the task's next word: a poll comes every 2 s;
+// the rest is room for a machine so loaded that the task's thread is not
+// scheduled for seconds (seen under the sanitizers). Only a failing test
+// waits this long.
+constexpr milliseconds next_poll(15000);
 
 class PauseConditionsTest : public ::testing::Test, protected test::collaborators {
  protected:

@@ -130,17 +130,20 @@ TEST_F(RunningStateMachineTest, TypicalLeaveDimsThenTurnsTheDisplayOffAfterTheDi
 }
 
 TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimming) {
-  create_present(short_timers(100, 300));
+  // Each return below must reach the machine before the state's timer runs
+  // out: 1 s leaves this thread that much room on a loaded machine.
+  create_present(short_timers(1000, 1000));
   deliver(PROXIMITY_FAR);
+  const auto left = clock_type::now();
   size_t from = log_.size();
   deliver(PROXIMITY_NEAR);
   EXPECT_EQ(state(), "USER_PRESENT");
   EXPECT_EQ(log_.commands_since(from), (std::vector<std::string>{"cmd:STOP_USER_ACTIVITY_PROCESS", "engine:resume"}));
   // The USER_ABSENT timer was cancelled with its state.
-  wait_for([] { return false; }, milliseconds(200));
+  wait_for([&] { return clock_type::now() - left > milliseconds(1200); }, milliseconds(2000));
   EXPECT_EQ(queue_.drain(), std::vector<events_t>{});
 
-  enter_dimming();
+  const auto dimmed = enter_dimming();
   from = log_.size();
   capture_.clear();
   deliver(PROXIMITY_NEAR);
@@ -155,12 +158,14 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   ASSERT_NE(leave, m.end());
   EXPECT_LT(leave, leaving);
   // The display-off timer died with DIMMING.
-  wait_for([] { return false; }, milliseconds(400));
+  wait_for([&] { return clock_type::now() - dimmed > milliseconds(1200); }, milliseconds(2000));
   EXPECT_FALSE(log_.contains("cmd:OS_VIDEO_TIMER_SCREEN_OFF"));
 }
 
 TEST_F(RunningStateMachineTest, UserActivityRestartsTheDimTimerAndLeavesDimming) {
-  create_present(short_timers(300, 5000));
+  // The activity comes 200 ms after the leave, 800 ms before the timer would
+  // fire: room for this thread to be late on a loaded machine.
+  create_present(short_timers(1000, 5000));
   deliver(PROXIMITY_FAR);
   const auto left = clock_type::now();
   wait_for([&] { return clock_type::now() - left >= milliseconds(200); });
@@ -172,7 +177,7 @@ TEST_F(RunningStateMachineTest, UserActivityRestartsTheDimTimerAndLeavesDimming)
   EXPECT_TRUE(capture_.contains("[rsm] Resetting dim timer"));
   EXPECT_TRUE(capture_.contains("[rsm] Resetting dim timer done"));
   ASSERT_TRUE(queue_.wait_delivered(TIMEOUT_DIM_SCREEN));
-  EXPECT_GE(clock_type::now() - active, milliseconds(300));
+  EXPECT_GE(clock_type::now() - active, milliseconds(1000));
   EXPECT_EQ(queue_.count(TIMEOUT_DIM_SCREEN), 1u);
 
   deliver(TIMEOUT_DIM_SCREEN);
@@ -186,7 +191,7 @@ TEST_F(RunningStateMachineTest, UserActivityRestartsTheDimTimerAndLeavesDimming)
   EXPECT_EQ(log_.commands_since(dim_from), (std::vector<std::string>{"ask:USER_ACTIVITY", "cmd:REMOVE_DIM_SCREEN_OVERLAY",
                                                                      "cmd:OS_VIDEO_TIMER_RECOVER"}));
   ASSERT_TRUE(queue_.wait_delivered(TIMEOUT_DIM_SCREEN, milliseconds(5000), delivered_from));
-  EXPECT_GE(clock_type::now() - back, milliseconds(300));
+  EXPECT_GE(clock_type::now() - back, milliseconds(1000));
 }
 
 TEST_F(RunningStateMachineTest, EachPauseReasonAtDimmingEntrySendsTheUserBackInsteadOfDimming) {
@@ -361,6 +366,28 @@ TEST_F(RunningStateMachineTest, StopSensorAndPauseEventsFromEveryRunningState) {
   }
 }
 
+TEST_F(RunningStateMachineTest, AStateThatCannotBeEnteredLeavesTheMachineInTheOldOne) {
+  std::atomic<bool> refuse{false};
+  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
+      .WillByDefault([&](const output_signal_package&) -> bool {
+        if (refuse) throw std::runtime_error("watcher cannot be stopped");
+        log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
+        return true;
+      });
+  create_present(short_timers(20, 5000));
+  refuse = true;
+  // ENGINE_OFF's entry action stops the watcher first, so its object cannot be built.
+  EXPECT_THROW(deliver(STOP_SENSOR), std::runtime_error);
+  EXPECT_EQ(state(), "USER_PRESENT");
+  EXPECT_EQ(rsm_->get_state_value(), 1.0f);
+  // State and object still agree: the machine goes on from USER_PRESENT.
+  refuse = false;
+  deliver(PROXIMITY_FAR);
+  EXPECT_EQ(state(), "USER_ABSENT");
+  deliver(PROXIMITY_NEAR);
+  EXPECT_EQ(state(), "USER_PRESENT");
+}
+
 TEST_F(RunningStateMachineTest, ZeroTimeToDimPushesTheTimeoutAtOnceFromTheMachineThread) {
   create_present(short_timers(0, 5000));
   queue_.drain();
@@ -404,10 +431,10 @@ TEST_F(RunningStateMachineTest, DestructionInEngineOffLeavesEngineOff) {
 TEST_F(RunningStateMachineTest, DisplayOffTimerCannotFireOnceTheUserIsBack) {
   // Brightening takes longer than the rest of the dimming time: the display
   // must still not be turned off in front of the returning user.
-  create_present(short_timers(20, 150));
   std::promise<void> release;
   auto released = release.get_future().share();
   std::atomic<bool> brightening{false};
+  // Set before the machine's tasks exist: GoogleMock's setters are not thread-safe.
   ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::REMOVE_DIM_SCREEN_OVERLAY)))
       .WillByDefault([&](const output_signal_package&) {
         brightening = true;
@@ -415,10 +442,13 @@ TEST_F(RunningStateMachineTest, DisplayOffTimerCannotFireOnceTheUserIsBack) {
         log_.add("cmd:REMOVE_DIM_SCREEN_OVERLAY");
         return true;
       });
+  // The user is back within 1 s of dimming (room for a late test thread);
+  // brightening then holds on past the end of the dimming time.
+  create_present(short_timers(20, 1000));
   const auto dimmed = enter_dimming();
   auto back = std::async(std::launch::async, [&] { deliver(PROXIMITY_NEAR); });
   ASSERT_TRUE(wait_for([&] { return brightening.load(); }));
-  wait_for([&] { return clock_type::now() - dimmed > milliseconds(400); });
+  wait_for([&] { return clock_type::now() - dimmed > milliseconds(1200); }, milliseconds(2000));
   release.set_value();
   back.get();
   EXPECT_EQ(state(), "USER_PRESENT");
@@ -427,6 +457,10 @@ TEST_F(RunningStateMachineTest, DisplayOffTimerCannotFireOnceTheUserIsBack) {
 }
 
 TEST_F(RunningStateMachineTest, GoneCollaboratorsAreLoggedAndSkipped) {
+  // A failing watcher start, for the last part. Set before any machine's
+  // pause task can call the mock: GoogleMock's setters are not thread-safe.
+  ON_CALL(*device_, register_callback(testing::Field(&input_signal_package::signal, input_signal::USER_ACTIVITY)))
+      .WillByDefault([](const input_signal_package&) -> bool { throw std::runtime_error("no watcher"); });
   {
     auto device = test::make_device(log_, answers_);
     auto engine = std::make_shared<engine_callback_interface>();  // both callables empty
@@ -469,8 +503,6 @@ TEST_F(RunningStateMachineTest, GoneCollaboratorsAreLoggedAndSkipped) {
   EXPECT_TRUE(capture_.contains("[rsm] Could not resume engine"));
   EXPECT_TRUE(capture_.contains("[rsm] Could not suspend engine"));
   // A failing watcher start is caught and counted as a failure.
-  ON_CALL(*device_, register_callback(testing::Field(&input_signal_package::signal, input_signal::USER_ACTIVITY)))
-      .WillByDefault([](const input_signal_package&) -> bool { throw std::runtime_error("no watcher"); });
   engine_.state_result = true;
   deliver(START_SENSOR);
   deliver(PROXIMITY_FAR);

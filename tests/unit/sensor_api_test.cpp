@@ -239,6 +239,28 @@ TEST_F(SensorApiTest, SensorsPropertiesAndReports) {
   EXPECT_EQ(sensor->GetData(report.put()), HRESULT_FROM_WIN32(232));  // ERROR_NO_DATA
   EXPECT_FALSE(report);
 
+  // Fields of any type, as a driver may fill them: a text is terminated (a partial WCHAR dropped), a
+  // number is read through its own member of the union, the first field of a key counts, and the
+  // latest report is what GetData answers.
+  const wchar_t text[] = L"hi";
+  std::vector<unsigned char> text_bytes(reinterpret_cast<const unsigned char*>(text),
+                                        reinterpret_cast<const unsigned char*>(text) + 2 * sizeof(WCHAR));
+  text_bytes.push_back('!');
+  EXPECT_EQ(winsim::machine::deliver_typed_report(0, {{SENSOR_DATA_TYPE_CUSTOM_VALUE1, VT_LPWSTR, text_bytes},
+                                                      {SENSOR_DATA_TYPE_CUSTOM_VALUE2, VT_UI1, {7, 0xEE, 0xEE}},
+                                                      {SENSOR_DATA_TYPE_CUSTOM_VALUE2, VT_UI4, {1}}}),
+            std::nullopt);  // no sink registered
+  EXPECT_EQ(sensor->GetData(report.put()), S_OK);
+  EXPECT_EQ(report->GetSensorValue(SENSOR_DATA_TYPE_CUSTOM_VALUE1, value.put()), S_OK);
+  ASSERT_EQ(value->vt, VT_LPWSTR);
+  EXPECT_EQ(std::wcscmp(value->pwszVal, L"hi"), 0);
+  EXPECT_EQ(report->GetSensorValue(SENSOR_DATA_TYPE_CUSTOM_VALUE2, value.put()), S_OK);
+  EXPECT_EQ(value->vt, VT_UI1);
+  EXPECT_EQ(value->bVal, 7);
+  EXPECT_EQ(value->uiVal, 0xEE07);  // the rest of the union holds whatever the driver left
+  EXPECT_EQ(report->GetSensorValue(SENSOR_DATA_TYPE_HUMAN_PRESENCE, value.put()), not_found);
+  EXPECT_EQ(winsim::machine::co_task_allocations(), 0u);
+
   // No sensor of a category: ERROR_NOT_FOUND and no collection.
   com_ptr<ISensorManager> manager;
   ASSERT_EQ(CoCreateInstance(CLSID_SensorManager, nullptr, CLSCTX_INPROC_SERVER, IID_ISensorManager,

@@ -106,8 +106,10 @@ TEST_F(ServiceStatusTest, FailedReportsAreLoggedWithTheSystemText) {
   EXPECT_FALSE(status->report_start_pending());
   winsim::machine::fail_call("SetServiceStatus", 0x2468ACE, 1);
   EXPECT_FALSE(status->report_start_pending());
+  // A lost SERVICE_RUNNING is sent once more: without it the SCM delivers no STOP.
+  winsim::machine::fail_call("SetServiceStatus", ERROR_INVALID_DATA, 1);
   EXPECT_TRUE(status->report_running());
-  // Every attempt took a checkpoint.
+  // Every start-pending attempt took a checkpoint.
   EXPECT_EQ(status_checkpoint.load(), 5u);
 
   // The destructor's SERVICE_STOPPED fails too.
@@ -120,6 +122,7 @@ TEST_F(ServiceStatusTest, FailedReportsAreLoggedWithTheSystemText) {
                                    "Unable to Update Service Status: The data is invalid.\r\n\n",
                                    "Unable to Update Service Status: \n",
                                    "Unable to Update Service Status: \n",
+                                   "Unable to Update Service Status: The data is invalid.\r\n\n",
                                    "Unable to Update Service Status: The handle is invalid.\r\n\n",
                                    "Failed to report service stopped\n",
                                }));
@@ -128,16 +131,18 @@ TEST_F(ServiceStatusTest, FailedReportsAreLoggedWithTheSystemText) {
   EXPECT_EQ(statuses[0].dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST_F(ServiceStatusTest, DestructionReportsStoppedAfterRunning) {
+TEST_F(ServiceStatusTest, DestructionReportsStoppedAfterRunningEvenWhenTheFirstAttemptFails) {
   {
     service_status status("Nolvane");
     status.register_handler(&ignore_control);
     ASSERT_TRUE(status.report_running());
+    // Without SERVICE_STOPPED the SCM would keep the service for good.
+    winsim::machine::fail_call("SetServiceStatus", ERROR_INVALID_DATA, 1);
   }
   const auto statuses = winsim::machine::service_statuses();
   ASSERT_EQ(statuses.size(), 2u);
   expect_status(statuses[1], SERVICE_STOPPED, 0xE7, 0, 0);
-  EXPECT_TRUE(event_log_texts().empty());
+  EXPECT_EQ(event_log_texts(), std::vector<std::string>{"Unable to Update Service Status: The data is invalid.\r\n\n"});
 }
 
 TEST_F(ServiceStatusTest, TheFirstRegistrationAsksForDisplayAndLidNotifications) {
@@ -214,6 +219,30 @@ TEST_F(ServiceStatusTest, HandlerExRunsTheCallbackOnTheScmThreadOrAnswers1070) {
   EXPECT_NE(thread, std::this_thread::get_id());
 }
 
+TEST_F(ServiceStatusTest, AReplacementCanWaitUntilTheCallbackItReplacedHasReturned) {
+  service_status status("Nolvane");
+  status.wait_for_replaced_callbacks();  // nothing running: at once
+  std::promise<void> entered;
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  status.register_handler([&entered, released](DWORD, DWORD, void*) {
+    entered.set_value();
+    released.wait();
+  });
+  ASSERT_TRUE(status.report_running());
+  auto stop = std::async(std::launch::async, [] { return winsim::machine::send_control(SERVICE_CONTROL_STOP); });
+  EXPECT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+
+  // A pass installs its callback while the old one still handles a STOP:
+  // what the STOP does is done only when the wait returns.
+  status.register_handler(&ignore_control);
+  auto settled = std::async(std::launch::async, [&] { status.wait_for_replaced_callbacks(); });
+  EXPECT_EQ(settled.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  release.set_value();
+  EXPECT_EQ(settled.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(stop.get().delivered);
+}
+
 TEST_F(ServiceStatusTest, ReplacingTheCallbackNeitherWaitsForNorDestroysTheOneRunning) {
   service_status status("Nolvane");
   auto token = std::make_shared<int>(1);
@@ -228,17 +257,18 @@ TEST_F(ServiceStatusTest, ReplacingTheCallbackNeitherWaitsForNorDestroysTheOneRu
   ASSERT_TRUE(status.report_running());
 
   auto stop = std::async(std::launch::async, [] { return winsim::machine::send_control(SERVICE_CONTROL_STOP); });
-  entered.get_future().wait();
+  EXPECT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
 
   std::atomic<int> second_calls{0};
   auto replaced = std::async(std::launch::async,
                              [&] { status.register_handler([&](DWORD, DWORD, void*) { ++second_calls; }); });
   // The slow callback is still running: the replacement must not wait for it.
-  ASSERT_EQ(replaced.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  replaced.get();
+  // (Checked without ending the test, so that the release below always comes.)
+  EXPECT_EQ(replaced.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_FALSE(watch.expired());  // the running callback is still alive
 
   release.set_value();
+  replaced.get();
   EXPECT_TRUE(stop.get().delivered);
   EXPECT_TRUE(watch.expired());  // released with HandlerEx's copy
 

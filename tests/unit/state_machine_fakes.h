@@ -49,6 +49,12 @@ class journal {
     }
     return -1;
   }
+  // The last entry that starts with `prefix`, or "" when there is none.
+  std::string last_starting_with(const std::string& prefix) const {
+    auto all = entries();
+    auto it = std::find_if(all.rbegin(), all.rend(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    return it == all.rend() ? std::string() : *it;
+  }
   size_t size() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_.size();
@@ -99,6 +105,7 @@ struct device_answers {
   std::atomic<bool> external_display{false};
   std::atomic<bool> screen_off_timer_enabled{true};
   std::atomic<bool> user_token_available{true};
+  std::atomic<bool> session_locked{false};
   std::atomic<bool> commands_succeed{true};
 };
 
@@ -125,6 +132,8 @@ inline std::shared_ptr<testing::NiceMock<mock_device>> make_device(journal& log,
         return answers.screen_off_timer_enabled.load();
       case input_signal::IS_USER_TOKEN_AVAILABLE:
         return answers.user_token_available.load();
+      case input_signal::IS_SESSION_LOCKED:  // true: not locked
+        return !answers.session_locked.load();
       default:
         return true;
     }

@@ -18,7 +18,9 @@ using test::journal;
 using test::trace_capture;
 
 // The transition table, written out independently of the machine:
-// (state, event) -> next state; every other pair leaves the state alone.
+// (state, event) -> next state; every other pair leaves the state alone. An
+// away state is left only by the event that ends the reason its path (below)
+// gave: DISPLAY_ON after DISPLAY_OFF, NOT_REMOTE_DESKTOP after REMOTE_DESKTOP.
 std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> transitions() {
   std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> t;
   auto row = [&t](ssm::states_t s, std::vector<events_t> events, ssm::states_t n) {
@@ -31,20 +33,24 @@ std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> transitions() {
   row(ssm::UNLOCKED, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::ABSENT);
   row(ssm::UNLOCKED, {STOP_MISCONFIGURED}, ssm::MISCONFIGURED);
   row(ssm::UNLOCKED, {HPD_SENSOR_UNAVAILABLE}, ssm::SENSOR_UNAVAILABLE);
+  row(ssm::UNLOCKED, {RELOAD}, ssm::RELOAD_UNLOCKED);
   row(ssm::MISCONFIGURED, {RELOAD}, ssm::RELOAD_UNLOCKED);
   row(ssm::ABSENT, {SESSION_LOCK}, ssm::LOCKED_ABSENT);
-  row(ssm::ABSENT, {NOT_REMOTE_DESKTOP, DISPLAY_ON}, ssm::UNLOCKED);
+  row(ssm::ABSENT, {DISPLAY_ON}, ssm::UNLOCKED);
   row(ssm::ABSENT, {RELOAD}, ssm::RELOAD_ABSENT);
   row(ssm::LOCKED_ABSENT, {SESSION_UNLOCK}, ssm::ABSENT);
-  row(ssm::LOCKED_ABSENT, {NOT_REMOTE_DESKTOP, DISPLAY_ON}, ssm::LOCKED);
+  row(ssm::LOCKED_ABSENT, {NOT_REMOTE_DESKTOP}, ssm::LOCKED);
   row(ssm::LOCKED_ABSENT, {RELOAD}, ssm::RELOAD_LOCKED_ABSENT);
   row(ssm::RELOAD_LOCKED, {SESSION_UNLOCK}, ssm::RELOAD_UNLOCKED);
   row(ssm::RELOAD_LOCKED, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::RELOAD_LOCKED_ABSENT);
   row(ssm::RELOAD_ABSENT, {SESSION_LOCK}, ssm::RELOAD_LOCKED_ABSENT);
-  row(ssm::RELOAD_ABSENT, {NOT_REMOTE_DESKTOP, DISPLAY_ON}, ssm::RELOAD_UNLOCKED);
+  row(ssm::RELOAD_ABSENT, {NOT_REMOTE_DESKTOP}, ssm::RELOAD_UNLOCKED);
   row(ssm::RELOAD_LOCKED_ABSENT, {SESSION_UNLOCK}, ssm::RELOAD_ABSENT);
-  row(ssm::RELOAD_LOCKED_ABSENT, {NOT_REMOTE_DESKTOP, DISPLAY_ON}, ssm::RELOAD_LOCKED);
+  row(ssm::RELOAD_LOCKED_ABSENT, {DISPLAY_ON}, ssm::RELOAD_LOCKED);
   row(ssm::SENSOR_UNAVAILABLE, {HPD_SENSOR_AVAILABLE}, ssm::UNLOCKED);
+  row(ssm::SENSOR_UNAVAILABLE, {SESSION_LOCK}, ssm::LOCKED);
+  row(ssm::SENSOR_UNAVAILABLE, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::ABSENT);
+  row(ssm::SENSOR_UNAVAILABLE, {RELOAD}, ssm::RELOAD_UNLOCKED);
   return t;
 }
 
@@ -169,6 +175,62 @@ TEST_F(StoppedStateMachineTest, ReloadIsHeldBackUntilTheUserIsBack) {
     EXPECT_TRUE(deliver(*m, e).quit) << event_name(e);
     EXPECT_EQ(m->get_state_name(), "RELOAD_UNLOCKED");
   }
+}
+
+TEST_F(StoppedStateMachineTest, TheUserIsBackOnlyWithTheDisplayOnAndTheSessionLocal) {
+  // Display off and a remote session that ends: the display is still off.
+  auto m = create();
+  deliver(*m, DISPLAY_OFF);
+  EXPECT_FALSE(deliver(*m, NOT_REMOTE_DESKTOP).start_machine);
+  EXPECT_EQ(m->get_state_name(), "ABSENT");
+  // Both at once, ending in either order.
+  EXPECT_FALSE(deliver(*m, REMOTE_DESKTOP).start_machine);
+  EXPECT_FALSE(deliver(*m, DISPLAY_ON).start_machine);
+  EXPECT_EQ(m->get_state_name(), "ABSENT");
+  EXPECT_TRUE(deliver(*m, NOT_REMOTE_DESKTOP).start_machine);
+  EXPECT_EQ(m->get_state_name(), "UNLOCKED");
+
+  // The same behind a lock, and with a reload pending.
+  m = create();
+  for (events_t e : {SESSION_LOCK, REMOTE_DESKTOP, DISPLAY_OFF, DISPLAY_ON}) deliver(*m, e);
+  EXPECT_EQ(m->get_state_name(), "LOCKED_ABSENT");
+  deliver(*m, NOT_REMOTE_DESKTOP);
+  EXPECT_EQ(m->get_state_name(), "LOCKED");
+  m = create();
+  for (events_t e : {DISPLAY_OFF, REMOTE_DESKTOP, RELOAD}) deliver(*m, e);
+  EXPECT_FALSE(deliver(*m, NOT_REMOTE_DESKTOP).quit);
+  EXPECT_EQ(m->get_state_name(), "RELOAD_ABSENT");
+  EXPECT_TRUE(deliver(*m, DISPLAY_ON).quit);
+}
+
+TEST_F(StoppedStateMachineTest, OnlyAnUnlockedSessionLetsLeaveDetectionRun) {
+  for (const auto& [state, path] : paths) {
+    SCOPED_TRACE(ssm::state_name(state));
+    auto m = create();
+    for (events_t step : path) m->handle_incoming_event(step);
+    EXPECT_EQ(m->allows_running_on(START_MACHINE), state == ssm::UNLOCKED);
+    EXPECT_EQ(m->allows_running_on(HPD_SENSOR_AVAILABLE),
+              state == ssm::UNLOCKED || state == ssm::SENSOR_UNAVAILABLE);
+  }
+
+  // A sensor lost while the session is locked is still missed after the
+  // unlock, however the session came back: no START_MACHINE until it returns.
+  for (const std::vector<events_t>& away : {std::vector<events_t>{SESSION_LOCK, HPD_SENSOR_UNAVAILABLE, SESSION_UNLOCK},
+                                            std::vector<events_t>{HPD_SENSOR_UNAVAILABLE, DISPLAY_OFF, DISPLAY_ON}}) {
+    auto m = create();
+    actions last{};
+    for (events_t e : away) last = deliver(*m, e);
+    EXPECT_FALSE(last.start_machine);
+    EXPECT_EQ(state_of(*m), ssm::SENSOR_UNAVAILABLE);
+    EXPECT_FALSE(m->allows_running_on(START_MACHINE));
+    EXPECT_TRUE(deliver(*m, HPD_SENSOR_AVAILABLE).start_machine);
+    EXPECT_EQ(state_of(*m), ssm::UNLOCKED);
+  }
+  // One that came back while locked is remembered too.
+  auto m = create();
+  for (events_t e : {SESSION_LOCK, HPD_SENSOR_UNAVAILABLE, HPD_SENSOR_AVAILABLE}) deliver(*m, e);
+  EXPECT_TRUE(deliver(*m, SESSION_UNLOCK).start_machine);
+  EXPECT_EQ(state_of(*m), ssm::UNLOCKED);
 }
 
 TEST_F(StoppedStateMachineTest, UnrelatedEventsWhileUnlockedAskToRunAgain) {

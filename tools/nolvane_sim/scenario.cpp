@@ -1,5 +1,6 @@
 #include "scenario.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -7,6 +8,9 @@
 
 namespace nolvane_sim {
 namespace {
+
+// About 30 years; a steady_clock duration in nanoseconds holds about 292.
+constexpr double max_seconds = 1e9;
 
 struct token {
   std::string word;
@@ -38,11 +42,16 @@ std::vector<token> tokenize(const std::string& line, int line_number) {
   return tokens;
 }
 
+// True when strtoll/strtod read all of `text`: a zero byte inside a word
+// would otherwise end the number early.
+bool read_whole(const std::string& text, const char* end) { return end == text.c_str() + text.size(); }
+
 bool parse_number(const std::string& text, long long* value) {
   if (text.empty()) return false;
   char* end = nullptr;
+  errno = 0;
   const long long parsed = std::strtoll(text.c_str(), &end, 0);
-  if (end == nullptr || *end != '\0') return false;
+  if (!read_whole(text, end) || errno == ERANGE) return false;
   *value = parsed;
   return true;
 }
@@ -181,9 +190,10 @@ bool parse_seconds(const std::string& text, double* seconds) {
   }
   if (number.empty()) return false;
   char* end = nullptr;
-  const double value = std::strtod(number.c_str(), &end);
-  if (end == nullptr || *end != '\0' || value < 0) return false;
-  *seconds = value * scale;
+  const double value = std::strtod(number.c_str(), &end) * scale;
+  // Also refuses "nan", "inf" and times beyond what the simulation's clock holds.
+  if (!read_whole(number, end) || !(value >= 0 && value < max_seconds)) return false;
+  *seconds = value;
   return true;
 }
 

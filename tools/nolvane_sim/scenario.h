@@ -65,7 +65,8 @@ class parse_error : public std::runtime_error {
 std::vector<step> parse_scenario(std::istream& in);
 std::vector<step> load_scenario(const std::string& path);
 
-// "2.5s", "300ms", "2" (seconds); false when the text is not a time.
+// "2.5s", "300ms", "2" (seconds, less than 10^9); false when the text is not
+// such a time.
 bool parse_seconds(const std::string& text, double* seconds);
 
 // The registry key a scenario names, relative to HKEY_LOCAL_MACHINE.

@@ -133,7 +133,6 @@ void running_state_machine::handle_incoming_event(events_t event) {
       break;
   }
   const states_t new_state = next(old_state, event);
-  state_.store(new_state);
   if (new_state != old_state) handle_states(new_state, old_state);
 }
 
@@ -196,6 +195,9 @@ void running_state_machine::handle_states(states_t new_state, states_t /*old_sta
                                                    timer_milliseconds(config_.dim_duration_ms));
       break;
   }
+  // The state is committed only now that its object exists: a throw above
+  // leaves the machine in its old state with its old object.
+  state_.store(new_state);
   // The new state's entry action has run; the old state's exit action runs now.
   std::unique_ptr<state_i> previous = std::move(current_state_);
   current_state_ = std::move(next_state);

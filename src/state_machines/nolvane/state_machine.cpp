@@ -1,5 +1,6 @@
 #include "state_machines/nolvane/state_machine.h"
 
+#include "logging/service_message.h"
 #include "logging/trace_line.h"
 #include "state_machines/nolvane/running_state_machine.h"
 #include "state_machines/nolvane/stopped_state_machine.h"
@@ -13,6 +14,7 @@ namespace ostrel {
 
 using logging::log_level;
 using logging::scope_trace;
+using logging::service_message;
 using logging::trace_line;
 
 namespace {
@@ -69,7 +71,13 @@ void state_machine::set_engine_interface(std::weak_ptr<engine_callback_interface
 
 void state_machine::set_event_queue(std::weak_ptr<event_queue> queue) { queue_ = std::move(queue); }
 
-void state_machine::reset() { state_ = INITIAL; }
+void state_machine::reset() {
+  state_ = INITIAL;
+  // A new load gives a running machine that could not be built a new chance.
+  running_retry_timer_.reset();
+  running_build_failures_ = 0;
+  running_retry_due_ = false;
+}
 
 bool state_machine::ask(input_signal signal, const char* gone_message) {
   auto device = device_.lock();
@@ -83,13 +91,21 @@ bool state_machine::ask(input_signal signal, const char* gone_message) {
 bool state_machine::start() {
   trace_line(log_level::info, tag) << "Starting leave detection state machine\n";
   if (ask(input_signal::IS_USER_TOKEN_AVAILABLE, "Unable to lock device interface for user token available\n")) {
-    // The device interface pushes SESSION_UNLOCK or REMOTE_DESKTOP itself.
-    ask(input_signal::IS_SESSION_LOCKED, "Unable to lock device interface for is session locked\n");
+    // The device interface pushes SESSION_UNLOCK or REMOTE_DESKTOP itself,
+    // but nothing for a locked session; without an event the machine would
+    // wait in INITIAL, where a display or remote event starts leave
+    // detection on the lock screen.
+    const bool unlocked =
+        ask(input_signal::IS_SESSION_LOCKED, "Unable to lock device interface for is session locked\n");
     ask(input_signal::IS_REMOTE_SESSION, "Unable to lock device interface for is remote session\n");
-    trace_line(log_level::info, tag) << "Leave detection state machine has started\n";
-    return true;
+    if (unlocked) {
+      trace_line(log_level::info, tag) << "Leave detection state machine has started\n";
+      return true;
+    }
+    trace_line(log_level::info, tag) << "Session is locked, going into stopped state\n";
+  } else {
+    trace_line(log_level::info, tag) << "User token is not available, going into stopped state\n";
   }
-  trace_line(log_level::info, tag) << "User token is not available, going into stopped state\n";
   auto queue = queue_.lock();
   if (!queue) {
     trace_line(log_level::error, tag) << "Unable to lock event queue when starting ldsm\n";
@@ -191,6 +207,81 @@ bool state_machine::reset_os_video_timers() {
   return result;
 }
 
+// Leave detection runs again only with the user back at an unlocked session,
+// as the stopped machine sees it now: a START_MACHINE queued behind a lock,
+// or a sensor report that was on its way when the session locked, must not
+// start it on the lock screen. The event still reaches the stopped machine.
+bool state_machine::stopped_machine_allows_running(events_t event) const {
+  const auto* stopped = dynamic_cast<const stopped_state_machine*>(sub_state_machine_.get());
+  return stopped != nullptr && stopped->allows_running_on(event) && !running_build_blocked();
+}
+
+bool state_machine::running_build_blocked() const { return running_build_failures_ > 0 && !running_retry_due_; }
+
+void state_machine::enter_stopped() {
+  // The new machine is complete before the old one goes: it suspends the
+  // engine before the running machine's destructor tears things down.
+  std::unique_ptr<sub_state_machine_interface> fresh =
+      std::make_unique<stopped_state_machine>(config_, device_, queue_, engine_);
+  std::swap(sub_state_machine_, fresh);
+  state_ = STOPPED;
+}
+
+void state_machine::enter_running() {
+  try {
+    std::unique_ptr<sub_state_machine_interface> fresh =
+        std::make_unique<running_state_machine>(config_, device_, engine_, queue_);
+    std::swap(sub_state_machine_, fresh);
+  } catch (const std::runtime_error& e) {
+    running_machine_failed(e.what());
+    return;
+  }
+  state_ = RUNNING;
+  state_clock_ms_ = process_clock_ms();
+  last_substate_name_ = "none";
+  running_build_failures_ = 0;
+  running_retry_timer_.reset();
+}
+
+// Leave detection cannot run. The service waits in STOPPED, with a stopped
+// machine and the engine suspended, instead of reporting RUNNING without a
+// running machine, and retries after a pause.
+void state_machine::running_machine_failed(const char* what) {
+  ++running_build_failures_;
+  if (running_build_failures_ == 1) trace_line(log_level::error, tag) << "Handle incoming event failed: " << what;
+  if (dynamic_cast<const stopped_state_machine*>(sub_state_machine_.get()) == nullptr) {
+    enter_stopped();
+  } else {
+    state_ = STOPPED;
+  }
+  if (running_build_failures_ > running_machine_retries || !arm_running_retry()) give_up_running();
+}
+
+bool state_machine::arm_running_retry() {
+  running_retry_due_ = false;
+  // A copy: the timer's task must not read the member the next load replaces.
+  std::weak_ptr<event_queue> queue = queue_;
+  try {
+    running_retry_timer_ = std::make_unique<timeout>(
+        static_cast<uint32_t>(running_machine_retry_delay.count()), [this, queue] {
+          running_retry_due_ = true;
+          if (auto locked = queue.lock()) locked->add_event(START_MACHINE);
+        });
+  } catch (const std::exception&) {
+    return false;  // no thread for the timer either
+  }
+  return true;
+}
+
+void state_machine::give_up_running() {
+  running_retry_timer_.reset();
+  running_retry_due_ = false;
+  constexpr const char* text =
+      "ERROR: Unable to create running state machine. Leave detection stays stopped until the service reloads\n";
+  trace_line(log_level::error, tag) << text;
+  service_message() << text;
+}
+
 state_machine::states_t state_machine::next_state(states_t state, events_t event) {
   switch (event) {
     case HPD_SENSOR_UNAVAILABLE:
@@ -225,7 +316,9 @@ state_machine::states_t state_machine::next_state(states_t state, events_t event
       }
       return INITIAL;
     case STOPPED:
-      if (event == START_MACHINE || event == HPD_SENSOR_AVAILABLE) return RUNNING;
+      if ((event == START_MACHINE || event == HPD_SENSOR_AVAILABLE) && stopped_machine_allows_running(event)) {
+        return RUNNING;
+      }
       return STOPPED;
     case RUNNING:
       if (leaves_for_stopped(event)) return STOPPED;
@@ -238,27 +331,10 @@ void state_machine::handle_incoming_event(events_t event) {
   trace_line(log_level::info, tag) << "state_machine::handle_incoming_event: " << event_name(event);
   const states_t old_state = state_;
   const events_t previous_event = last_event_;
-  state_ = next_state(old_state, event);
-
-  if (state_ != old_state) {
-    if (state_ == STOPPED) {
-      // The new machine is complete before the old one goes: it suspends the
-      // engine before the running machine's destructor tears things down.
-      std::unique_ptr<sub_state_machine_interface> fresh = std::make_unique<stopped_state_machine>(config_, device_, queue_, engine_);
-      std::swap(sub_state_machine_, fresh);
-    } else if (state_ == RUNNING) {
-      state_clock_ms_ = process_clock_ms();
-      last_substate_name_ = "none";
-      try {
-        std::unique_ptr<sub_state_machine_interface> fresh =
-            std::make_unique<running_state_machine>(config_, device_, engine_, queue_);
-        std::swap(sub_state_machine_, fresh);
-      } catch (const std::runtime_error& e) {
-        trace_line(log_level::error, tag) << "Handle incoming event failed: " << e.what();
-        return;
-      }
-    }
-  }
+  // The state changes once its sub-state machine exists.
+  const states_t wanted = next_state(old_state, event);
+  if (wanted == STOPPED && old_state != STOPPED) enter_stopped();
+  if (wanted == RUNNING && old_state != RUNNING) enter_running();
 
   if (!sub_state_machine_) {
     push_states_to_engine({static_cast<float>(event), static_cast<float>(state_), static_cast<float>(old_state),
@@ -268,12 +344,18 @@ void state_machine::handle_incoming_event(events_t event) {
 
   const float before = sub_state_machine_->get_state_value();
   const bool new_event = event != previous_event;
-  if (new_event) {
-    trace_line(log_level::info, tag) << "Start handling of sub-state machine of event: " << event_name(event);
-  }
-  sub_state_machine_->handle_incoming_event(event);
-  if (new_event) {
-    trace_line(log_level::info, tag) << "End handling of sub-state machine of event: " << event_name(event);
+  // While no running machine can be built, the stopped machine's own
+  // requests to run are not handed back to it: in UNLOCKED it answers every
+  // event with another START_MACHINE, which would make a busy loop.
+  const bool swallowed = state_ == STOPPED && event == START_MACHINE && running_build_blocked();
+  if (!swallowed) {
+    if (new_event) {
+      trace_line(log_level::info, tag) << "Start handling of sub-state machine of event: " << event_name(event);
+    }
+    sub_state_machine_->handle_incoming_event(event);
+    if (new_event) {
+      trace_line(log_level::info, tag) << "End handling of sub-state machine of event: " << event_name(event);
+    }
   }
   const std::string name = sub_state_machine_->get_state_name();
   if (new_event || name != last_substate_name_) {

@@ -12,8 +12,10 @@
 #include "state_machines/nolvane/sm_config.h"
 #include "state_machines/nolvane/state_machine_interface.h"
 #include "state_machines/nolvane/sub_state_machine_interface.h"
+#include "state_machines/nolvane/timeout.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,6 +24,12 @@ namespace ostrel {
 
 // The id under which each step is reported to the presence engine.
 constexpr uint32_t state_vector_id = 1407;
+
+// A running machine that cannot be built (no thread for its tasks, a device
+// interface that throws) is tried again this often, this long apart; then
+// leave detection stays stopped until the next reload.
+constexpr int running_machine_retries = 3;
+constexpr std::chrono::milliseconds running_machine_retry_delay{1000};
 
 // What the engine is told after every event, sent as 20 little-endian bytes.
 struct state_vector {
@@ -64,6 +72,14 @@ class state_machine : public state_machine_interface {
 
  private:
   states_t next_state(states_t state, events_t event);
+  bool stopped_machine_allows_running(events_t event) const;
+  void enter_stopped();
+  void enter_running();
+  void running_machine_failed(const char* what);
+  bool arm_running_retry();
+  void give_up_running();
+  // Between a failed build and its retry, and after giving up.
+  bool running_build_blocked() const;
   void set_device_compatibility(bool compatible);
   bool reset_os_video_timers();
   bool ask(input_signal signal, const char* gone_message);
@@ -80,6 +96,10 @@ class state_machine : public state_machine_interface {
   int32_t state_clock_ms_;
   std::string last_substate_name_ = "none";
   std::unique_ptr<sub_state_machine_interface> sub_state_machine_;
+  int running_build_failures_ = 0;           // in a row, since the last success or reset
+  std::atomic<bool> running_retry_due_{false};  // set by the retry timer's task
+  // Last: its action uses the members above.
+  std::unique_ptr<timeout> running_retry_timer_;
 };
 
 }  // namespace ostrel

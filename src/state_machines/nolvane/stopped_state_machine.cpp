@@ -58,17 +58,49 @@ std::string stopped_state_machine::get_state_name() const { return state_name(st
 
 float stopped_state_machine::get_state_value() const { return static_cast<float>(state_); }
 
+bool stopped_state_machine::allows_running_on(events_t event) const {
+  return state_ == UNLOCKED || (state_ == SENSOR_UNAVAILABLE && event == HPD_SENSOR_AVAILABLE);
+}
+
 void stopped_state_machine::handle_incoming_event(events_t event) {
   trace_line(log_level::info, tag) << "Incoming event in Locked state " << event_name(event) << "\n";
+  remember(event);
   state_ = next(state_, event);
+  if (state_ == UNLOCKED && sensor_unavailable_) state_ = SENSOR_UNAVAILABLE;
   // Also when nothing changed: a START_MACHINE or QUIT that could not be
   // pushed before is pushed again, and ABSENT locks again.
   handle_state(state_);
 }
 
-stopped_state_machine::states_t stopped_state_machine::next(states_t state, events_t event) {
+void stopped_state_machine::remember(events_t event) {
+  switch (event) {
+    case DISPLAY_OFF:
+      display_off_ = true;
+      break;
+    case DISPLAY_ON:
+      display_off_ = false;
+      break;
+    case REMOTE_DESKTOP:
+      remote_ = true;
+      break;
+    case NOT_REMOTE_DESKTOP:
+      remote_ = false;
+      break;
+    case HPD_SENSOR_UNAVAILABLE:
+      sensor_unavailable_ = true;
+      break;
+    case HPD_SENSOR_AVAILABLE:
+      sensor_unavailable_ = false;
+      break;
+    default:
+      break;
+  }
+}
+
+stopped_state_machine::states_t stopped_state_machine::next(states_t state, events_t event) const {
   const bool away = event == REMOTE_DESKTOP || event == DISPLAY_OFF;
-  const bool back = event == NOT_REMOTE_DESKTOP || event == DISPLAY_ON;
+  // The display back on a remote session, or a local session with the display still off, is not back.
+  const bool back = (event == NOT_REMOTE_DESKTOP || event == DISPLAY_ON) && !display_off_ && !remote_;
   switch (state) {
     case LOCKED:
       if (event == SESSION_UNLOCK) return UNLOCKED;
@@ -80,6 +112,8 @@ stopped_state_machine::states_t stopped_state_machine::next(states_t state, even
       if (away) return ABSENT;
       if (event == STOP_MISCONFIGURED) return MISCONFIGURED;
       if (event == HPD_SENSOR_UNAVAILABLE) return SENSOR_UNAVAILABLE;
+      // The user is back: nothing holds a reload back.
+      if (event == RELOAD) return RELOAD_UNLOCKED;
       break;
     case MISCONFIGURED:
       if (event == RELOAD) return RELOAD_UNLOCKED;
@@ -113,6 +147,11 @@ stopped_state_machine::states_t stopped_state_machine::next(states_t state, even
       break;
     case SENSOR_UNAVAILABLE:
       if (event == HPD_SENSOR_AVAILABLE) return UNLOCKED;
+      // Followed like UNLOCKED, so that a sensor coming back never finds the
+      // session locked, remote or dark.
+      if (event == SESSION_LOCK) return LOCKED;
+      if (away) return ABSENT;
+      if (event == RELOAD) return RELOAD_UNLOCKED;
       break;
   }
   return state;

@@ -46,8 +46,17 @@ class stopped_state_machine : public sub_state_machine_interface {
   std::string get_state_name() const override;
   float get_state_value() const override;
 
+  // Whether the top level may start leave detection on `event` now: only
+  // with the user back at an unlocked local session with the display on
+  // (UNLOCKED), or, for a sensor that has come back, in SENSOR_UNAVAILABLE,
+  // which only such a session reaches and keeps.
+  bool allows_running_on(events_t event) const;
+
  private:
-  static states_t next(states_t state, events_t event);
+  // Keeps what the states alone cannot tell apart: why the session is away,
+  // and whether the sensor is gone.
+  void remember(events_t event);
+  states_t next(states_t state, events_t event) const;
   void handle_state(states_t state);
   void suspend_engine();
   void turn_off_display_and_lock();
@@ -57,6 +66,14 @@ class stopped_state_machine : public sub_state_machine_interface {
   const std::weak_ptr<event_queue> queue_;
   const std::weak_ptr<engine_callback_interface> engine_;
   states_t state_ = UNLOCKED;
+  // The ABSENT states stand for a display that is off, a remote session, or
+  // both; each comes back on its own event, and the user is back only when
+  // neither holds.
+  bool display_off_ = false;
+  bool remote_ = false;
+  // The sensor went away and has not come back; outlives a lock, so that the
+  // user's return waits for the sensor instead of starting without it.
+  bool sensor_unavailable_ = false;
 };
 
 }  // namespace ostrel

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 namespace winsim::machine {
@@ -18,10 +19,24 @@ std::string directory();
 // (a Win32 error, HRESULT or NTSTATUS, whatever the call reports) for the next
 // `times` calls, or for every call when times is -1.
 void fail_call(const std::string& function, DWORD error, int times = -1);
+// Makes the n-th call of `function` (1 for the first, counted as
+// call_counts() counts) fail once with `error`.
+void fail_nth_call(const std::string& function, size_t n, DWORD error);
 void clear_failures();
+
+// The record of this process's calls: how often each function that can be
+// made to fail was called, by the name fail_call() takes, since the last
+// reset. winsim's calls of its own functions are not counted.
+std::map<std::string, size_t> call_counts();
+void clear_call_counts();
 
 // Number of kernel object handles open in this process.
 size_t open_handle_count();
+
+// Sleep in this process waits at most `milliseconds`; INFINITE (a new
+// machine) waits as long as asked. For a fuzzer, which runs the daemon's
+// actions in its own process and cannot wait out their pauses.
+void limit_sleep(DWORD milliseconds);
 
 // A fresh simulated laptop for one test: a new machine directory (exported as
 // WINSIM_MACHINE for child processes) and reset in-process state. The

@@ -23,6 +23,16 @@ bool remote_session();
 void set_console_session_id(DWORD session_id);
 DWORD console_session_id();
 
+// The WTSINFOEXW that WTSQuerySessionInformationW answers for WTSSessionInfoEx.
+// By default the system's own: level 1, the whole record, its flags following
+// set_session_locked. A record set here is answered byte for byte instead,
+// with its own size (the buffer holds exactly those bytes): a record cut
+// short, one of another level, or any bytes at all. Kept until cleared.
+void set_session_info_record(const std::vector<unsigned char>& record);
+void clear_session_info_record();
+// The bytes the call answers now.
+std::vector<unsigned char> session_info_record();
+
 // One entry per display monitor: how many physical monitors stand behind it.
 void set_physical_monitors(const std::vector<DWORD>& per_display_monitor);
 std::vector<DWORD> physical_monitors();

@@ -4,6 +4,7 @@
 
 #include <powrprof.h>
 
+#include <functional>
 #include <vector>
 
 namespace winsim::machine {
@@ -36,6 +37,13 @@ std::vector<power_policy_write> power_policy_writes();
 // every call fail.
 void fail_power_policy_read(POWER_INFORMATION_LEVEL level, NTSTATUS status, int times = -1);
 void fail_power_policy_write(POWER_INFORMATION_LEVEL level, NTSTATUS status, int times = -1);
+
+// Runs `hook` on the calling thread at the start of every
+// CallNtPowerInformation call on the AC or DC policy, before the policy is
+// read or written (`write`: the call writes it). Lets a test hold one caller
+// at a chosen step. An empty function removes the hook, as does reset().
+using power_policy_hook = std::function<void(POWER_INFORMATION_LEVEL level, bool write)>;
+void on_power_policy_call(power_policy_hook hook);
 
 // The display physics of the simulated OS, on a thread of their own that
 // looks at the desktop every `interval_ms`: with a video time-out of N

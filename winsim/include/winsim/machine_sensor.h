@@ -21,6 +21,20 @@
 
 namespace winsim::machine {
 
+// A field of any key and PROPVARIANT type, as a driver may fill it. `value`
+// holds the type's data: for the numeric types (VT_I1 to VT_UI8, VT_INT,
+// VT_UINT, VT_R4, VT_R8, VT_BOOL, VT_ERROR) the bytes of the value, for
+// VT_LPSTR the characters of the text, for VT_LPWSTR the bytes of its WCHARs
+// (a partial WCHAR at the end is dropped), for VT_CLSID the 16 bytes of the
+// GUID. Texts get their terminating zero. Missing bytes read as zero, bytes
+// beyond the type's size land in the rest of the PROPVARIANT's union (as
+// stale bytes would). Any other type is reported with all its data zero.
+struct sensor_field {
+  PROPERTYKEY key{};
+  VARTYPE type = VT_EMPTY;
+  std::vector<unsigned char> value;
+};
+
 // The fields of one data report. An absent field is not in the report:
 // GetSensorValue answers HRESULT_FROM_WIN32(ERROR_NOT_FOUND) for it.
 struct sensor_data {
@@ -94,6 +108,9 @@ bool wait_for_sensor_event_sink(size_t sensor, bool registered, DWORD timeout_ms
 // first sink's when there are several), or nothing when no sink is registered.
 std::optional<HRESULT> deliver_state_changed(size_t sensor, SensorState state);
 std::optional<HRESULT> deliver_data_updated(size_t sensor, const sensor_data& report);
+// The same with a report made of `fields` alone (for a key listed twice, the
+// first entry counts).
+std::optional<HRESULT> deliver_typed_report(size_t sensor, const std::vector<sensor_field>& fields);
 // One thread per report, all released at the same moment; the answers in the
 // order of the reports (S_FALSE for a report that found no sink).
 std::vector<HRESULT> deliver_data_updated_concurrently(size_t sensor, const std::vector<sensor_data>& reports);

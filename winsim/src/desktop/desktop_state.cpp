@@ -58,49 +58,62 @@ std::string desktop_directory() {
   return dir;
 }
 
-// The state file, open and locked for the life of the object.
-class locked_state_file {
+// The lock that serialises every process's changes of the state, held for
+// the life of the object. It is taken on a file of its own: the state file
+// itself is replaced by each change.
+class state_lock {
  public:
-  locked_state_file(const std::string& path, bool exclusive) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  state_lock(const std::string& dir, bool exclusive) {
+    fd_ = ::open((dir + "/state.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) return;
     while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
     }
   }
-  ~locked_state_file() {
+  ~state_lock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
   }
-  locked_state_file(const locked_state_file&) = delete;
-  locked_state_file& operator=(const locked_state_file&) = delete;
+  state_lock(const state_lock&) = delete;
+  state_lock& operator=(const state_lock&) = delete;
 
   bool ok() const { return fd_ >= 0; }
-
-  std::string read() const {
-    std::string content;
-    char buffer[4096];
-    off_t offset = 0;
-    for (;;) {
-      ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-      if (n <= 0) break;
-      content.append(buffer, static_cast<size_t>(n));
-      offset += n;
-    }
-    return content;
-  }
-
-  void write(const std::string& content) const {
-    if (::ftruncate(fd_, 0) != 0) return;
-    size_t done = 0;
-    while (done < content.size()) {
-      ssize_t n = ::pwrite(fd_, content.data() + done, content.size() - done, static_cast<off_t>(done));
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
 
  private:
   int fd_ = -1;
 };
+
+std::string read_file(const std::string& path) {
+  std::string content;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return content;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+// Writes the new content beside the file and renames it over the file, so
+// that a process killed in the middle of a change (the service terminates
+// daemons that poll the desktop) leaves the previous state behind, never a
+// truncated one.
+void replace_file(const std::string& path, const std::string& content) {
+  const std::string next = path + ".next";
+  const int fd = ::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done == content.size()) ::rename(next.c_str(), path.c_str());
+}
 
 state_map parse(const std::string& content) {
   state_map state;
@@ -129,8 +142,8 @@ state_map read_state() {
     std::lock_guard<std::mutex> lock(d.mutex);
     return d.state;
   }
-  locked_state_file file(dir + "/state", /*exclusive=*/false);
-  return file.ok() ? parse(file.read()) : state_map{};
+  const state_lock lock(dir, /*exclusive=*/false);
+  return lock.ok() ? parse(read_file(dir + "/state")) : state_map{};
 }
 
 void update_state(const std::function<void(state_map&)>& change) {
@@ -141,11 +154,11 @@ void update_state(const std::function<void(state_map&)>& change) {
     change(d.state);
     return;
   }
-  locked_state_file file(dir + "/state", /*exclusive=*/true);
-  if (!file.ok()) return;
-  state_map state = parse(file.read());
+  const state_lock lock(dir, /*exclusive=*/true);
+  if (!lock.ok()) return;
+  state_map state = parse(read_file(dir + "/state"));
   change(state);
-  file.write(serialize(state));
+  replace_file(dir + "/state", serialize(state));
 }
 
 std::string value_or(const state_map& state, const std::string& key, const std::string& fallback) {

@@ -26,6 +26,7 @@ inline constexpr const char* key_lcd_dc = "lcd_dc";                 // [100]
 inline constexpr const char* key_display = "display_on";            // [1]
 inline constexpr const char* key_last_input = "last_input_ms";      // set on first use
 inline constexpr const char* key_input_queries = "last_input_queries";  // [0]
+inline constexpr const char* key_session_record = "session_info_record";  // [the system's], hex bytes
 inline constexpr const char* fail_prefix = "fail.";                 // fail.<Function>=<error>,<times>
 
 state_map read_state();

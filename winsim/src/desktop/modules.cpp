@@ -141,8 +141,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR proc_name) {
   const bool by_name = proc_name != nullptr && reinterpret_cast<uintptr_t>(proc_name) > 0xFFFF;
   // A whole lookup, or the lookup of one name ("GetProcAddress:WTSFreeMemory"), can be made to fail.
   DWORD error = 0;
+  const std::string name_key = by_name ? std::string("GetProcAddress:") + proc_name : std::string();
   if (winsim::detail::desktop::should_fail("GetProcAddress", &error) ||
-      (by_name && winsim::detail::desktop::should_fail((std::string("GetProcAddress:") + proc_name).c_str(), &error))) {
+      (by_name && (winsim::detail::should_fail_variant(name_key.c_str(), &error) ||
+                   winsim::detail::desktop::machine_should_fail(name_key.c_str(), &error)))) {
     SetLastError(error);
     return nullptr;
   }

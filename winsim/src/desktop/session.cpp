@@ -7,7 +7,9 @@
 #include <wtsapi32.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace desktop = winsim::detail::desktop;
@@ -45,6 +47,49 @@ void copy_text(WCHAR* target, size_t capacity, const wchar_t* text) {
   target[capacity - 1] = L'\0';
 }
 
+std::string to_hex(const std::vector<unsigned char>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (unsigned char byte : bytes) {
+    text += digits[byte >> 4];
+    text += digits[byte & 0xF];
+  }
+  return text;
+}
+
+std::vector<unsigned char> from_hex(const std::string& text) {
+  std::vector<unsigned char> bytes;
+  bytes.reserve(text.size() / 2);
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    bytes.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The level-1 record the system keeps for the console session.
+std::vector<unsigned char> own_session_record(DWORD session_id, bool locked) {
+  WTSINFOEXW info{};
+  info.Level = 1;
+  WTSINFOEX_LEVEL1_W& level1 = info.Data.WTSInfoExLevel1;
+  level1.SessionId = session_id;
+  level1.SessionState = WTSActive;
+  level1.SessionFlags = locked ? WTS_SESSIONSTATE_LOCK : WTS_SESSIONSTATE_UNLOCK;
+  copy_text(level1.WinStationName, WINSTATIONNAME_LENGTH + 1, L"Console");
+  copy_text(level1.UserName, USERNAME_LENGTH + 1, L"user");
+  copy_text(level1.DomainName, DOMAIN_LENGTH + 1, L"LAPTOP");
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&info);
+  return std::vector<unsigned char>(bytes, bytes + sizeof info);
+}
+
+// The record set through the machine, or else the system's own.
+std::vector<unsigned char> session_record(DWORD session_id) {
+  const desktop::state_map state = desktop::read_state();
+  const auto set = state.find(desktop::key_session_record);
+  if (set != state.end()) return from_hex(set->second);
+  return own_session_record(session_id, desktop::number_or(state, desktop::key_locked, 0) != 0);
+}
+
 }  // namespace
 
 BOOL WINAPI LockWorkStation() {
@@ -76,7 +121,12 @@ EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags) {
   return previous;
 }
 
-DWORD WINAPI WTSGetActiveConsoleSessionId() { return winsim::machine::console_session_id(); }
+DWORD WINAPI WTSGetActiveConsoleSessionId() {
+  // No failure code: while the console session is attached or detached there is no session.
+  DWORD unused = 0;
+  if (desktop::should_fail("WTSGetActiveConsoleSessionId", &unused)) return 0xFFFFFFFF;
+  return winsim::machine::console_session_id();
+}
 
 BOOL WINAPI GetLastInputInfo(PLASTINPUTINFO info) {
   if (info == nullptr || info->cbSize != sizeof(LASTINPUTINFO)) {
@@ -152,22 +202,32 @@ BOOL WINAPI WTSQuerySessionInformationW(HANDLE server, DWORD session_id, WTS_INF
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
-  auto* info = static_cast<WTSINFOEXW*>(std::calloc(1, sizeof(WTSINFOEXW)));
-  if (info == nullptr) {
+  const std::vector<unsigned char> record = session_record(session_id);
+  // Exactly the record's bytes, so that a read past them is a read past the
+  // allocation, which the sanitizers report.
+  void* copy = std::malloc(record.empty() ? 1 : record.size());
+  if (copy == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  info->Level = 1;
-  WTSINFOEX_LEVEL1_W& level1 = info->Data.WTSInfoExLevel1;
-  level1.SessionId = session_id;
-  level1.SessionState = WTSActive;
-  level1.SessionFlags = winsim::machine::session_locked() ? WTS_SESSIONSTATE_LOCK : WTS_SESSIONSTATE_UNLOCK;
-  copy_text(level1.WinStationName, WINSTATIONNAME_LENGTH + 1, L"Console");
-  copy_text(level1.UserName, USERNAME_LENGTH + 1, L"user");
-  copy_text(level1.DomainName, DOMAIN_LENGTH + 1, L"LAPTOP");
-  *buffer = reinterpret_cast<LPWSTR>(info);
-  *bytes_returned = sizeof(WTSINFOEXW);
+  if (!record.empty()) std::memcpy(copy, record.data(), record.size());
+  *buffer = static_cast<LPWSTR>(copy);
+  *bytes_returned = static_cast<DWORD>(record.size());
   return TRUE;
 }
 
 void WINAPI WTSFreeMemory(PVOID memory) { std::free(memory); }
+
+namespace winsim::machine {
+
+void set_session_info_record(const std::vector<unsigned char>& record) {
+  desktop::update_state([&](desktop::state_map& state) { state[desktop::key_session_record] = to_hex(record); });
+}
+
+void clear_session_info_record() {
+  desktop::update_state([](desktop::state_map& state) { state.erase(desktop::key_session_record); });
+}
+
+std::vector<unsigned char> session_info_record() { return session_record(console_session_id()); }
+
+}  // namespace winsim::machine

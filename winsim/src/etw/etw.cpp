@@ -122,6 +122,8 @@ ULONG WINAPI EventRegister(LPCGUID provider_id, PENABLECALLBACK enable_callback,
 }
 
 ULONG WINAPI EventUnregister(REGHANDLE reg_handle) {
+  DWORD error = 0;
+  if (winsim::detail::should_fail("EventUnregister", &error)) return error;
   auto& st = state();
   std::lock_guard<std::mutex> lock(st.mutex);
   return st.providers.erase(reg_handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -129,6 +131,8 @@ ULONG WINAPI EventUnregister(REGHANDLE reg_handle) {
 
 ULONG WINAPI EventSetInformation(REGHANDLE reg_handle, EVENT_INFO_CLASS information_class, PVOID information,
                                  ULONG information_length) {
+  DWORD error = 0;
+  if (winsim::detail::should_fail("EventSetInformation", &error)) return error;
   auto& st = state();
   std::lock_guard<std::mutex> lock(st.mutex);
   auto it = st.providers.find(reg_handle);
@@ -142,6 +146,8 @@ ULONG WINAPI EventSetInformation(REGHANDLE reg_handle, EVENT_INFO_CLASS informat
 
 ULONG WINAPI EventWriteTransfer(REGHANDLE reg_handle, PCEVENT_DESCRIPTOR descriptor, LPCGUID, LPCGUID,
                                 ULONG user_data_count, PEVENT_DATA_DESCRIPTOR user_data) {
+  DWORD error = 0;
+  if (winsim::detail::should_fail("EventWriteTransfer", &error)) return error;
   auto& st = state();
   std::lock_guard<std::mutex> lock(st.mutex);
   if (st.providers.find(reg_handle) == st.providers.end()) return ERROR_INVALID_HANDLE;

@@ -45,6 +45,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manual_reset, BOOL initia
 }
 
 HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR name) {
+  if (winsim::detail::should_fail_with_last_error("OpenEventA")) return nullptr;
   if (name == nullptr || *name == '\0') {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -58,7 +59,8 @@ HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR name) {
   return winsim::detail::insert_handle(std::move(named));
 }
 
-static BOOL set_event_state(HANDLE handle, bool state) {
+static BOOL set_event_state(const char* function, HANDLE handle, bool state) {
+  if (winsim::detail::should_fail_with_last_error(function)) return FALSE;
   auto event = winsim::detail::lookup_handle_as<event_base>(handle);
   if (!event) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -68,5 +70,5 @@ static BOOL set_event_state(HANDLE handle, bool state) {
   return TRUE;
 }
 
-BOOL WINAPI SetEvent(HANDLE event) { return set_event_state(event, true); }
-BOOL WINAPI ResetEvent(HANDLE event) { return set_event_state(event, false); }
+BOOL WINAPI SetEvent(HANDLE event) { return set_event_state("SetEvent", event, true); }
+BOOL WINAPI ResetEvent(HANDLE event) { return set_event_state("ResetEvent", event, false); }

@@ -98,6 +98,7 @@ size_t open_handle_count() {
 }  // namespace winsim::detail
 
 BOOL WINAPI CloseHandle(HANDLE object) {
+  if (winsim::detail::should_fail_with_last_error("CloseHandle")) return FALSE;
   if (!winsim::detail::remove_handle(object)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -66,8 +66,24 @@ DWORD wait_for_handles(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD 
                        const std::function<bool()>& extra_ready);
 
 // Failure injection: true (and the error to report) when the named call is
-// set to fail. Counts down finite failures.
+// set to fail. Counts the call in the process's record and counts down
+// finite failures. Every function that can fail calls this first, by its
+// Win32 name.
 bool should_fail(const char* function, DWORD* error);
+// A narrower failure point inside a call already counted (one policy level,
+// one exported name): answers fail_call() injections under `key` only.
+bool should_fail_variant(const char* key, DWORD* error);
+
+// winsim calling its own Win32 functions is not the program calling them:
+// while one of these lives on a thread, that thread's calls are neither
+// counted nor failed.
+class internal_calls {
+ public:
+  internal_calls();
+  ~internal_calls();
+  internal_calls(const internal_calls&) = delete;
+  internal_calls& operator=(const internal_calls&) = delete;
+};
 // The same for calls that report failure through GetLastError().
 inline bool should_fail_with_last_error(const char* function) {
   DWORD error = 0;

@@ -61,6 +61,7 @@ const std::map<DWORD, const char*>& system_messages() {
 }  // namespace
 
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD message_id, DWORD, LPSTR buffer, DWORD size, void*) {
+  if (winsim::detail::should_fail_with_last_error("FormatMessageA")) return 0;
   if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || buffer == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

@@ -1,9 +1,12 @@
 // Last error, time, process and thread ids, memory, fail-fast.
 #include "kernel/kernel_object.h"
 
+#include <winsim/machine.h>
+
 #include <unistd.h>
 #include <sys/syscall.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -11,6 +14,15 @@
 namespace {
 thread_local DWORD last_error = 0;
 const auto boot_time = std::chrono::steady_clock::now() - std::chrono::hours(1);
+
+std::atomic<DWORD>& sleep_limit() {
+  static std::atomic<DWORD>* limit = [] {
+    auto* created = new std::atomic<DWORD>(INFINITE);
+    winsim::detail::on_reset([created] { *created = INFINITE; });
+    return created;
+  }();
+  return *limit;
+}
 }  // namespace
 
 DWORD WINAPI GetLastError() { return last_error; }
@@ -23,7 +35,12 @@ ULONGLONG WINAPI GetTickCount64() {
 
 DWORD WINAPI GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 
-void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void WINAPI Sleep(DWORD milliseconds) {
+  const DWORD limit = sleep_limit().load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds < limit ? milliseconds : limit));
+}
+
+void winsim::machine::limit_sleep(DWORD milliseconds) { sleep_limit() = milliseconds; }
 
 DWORD WINAPI GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 DWORD WINAPI GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }

@@ -75,14 +75,23 @@ DWORD wait_for_handles(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD 
 
 }  // namespace winsim::detail
 
-DWORD WINAPI WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds, BOOL) {
+namespace {
+
+DWORD wait(const char* function, DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) {
+  if (winsim::detail::should_fail_with_last_error(function)) return WAIT_FAILED;
   return winsim::detail::wait_for_handles(count, handles, wait_all, milliseconds, nullptr);
 }
 
+}  // namespace
+
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds, BOOL) {
+  return wait("WaitForMultipleObjectsEx", count, handles, wait_all, milliseconds);
+}
+
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) {
-  return WaitForMultipleObjectsEx(count, handles, wait_all, milliseconds, FALSE);
+  return wait("WaitForMultipleObjects", count, handles, wait_all, milliseconds);
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  return WaitForMultipleObjectsEx(1, &handle, FALSE, milliseconds, FALSE);
+  return wait("WaitForSingleObject", 1, &handle, FALSE, milliseconds);
 }

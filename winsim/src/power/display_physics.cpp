@@ -37,6 +37,7 @@ physics& instance() {
 // service's calls do not change what the OS itself does.
 DWORD current_video_timeout() {
   SYSTEM_POWER_STATUS power{};
+  const winsim::detail::internal_calls internal;
   const bool on_battery = GetSystemPowerStatus(&power) && power.ACLineStatus == AC_LINE_OFFLINE;
   return winsim::machine::video_timeout(on_battery ? SystemPowerPolicyDc : SystemPowerPolicyAc);
 }

@@ -16,6 +16,7 @@ struct policy_state {
   SYSTEM_POWER_POLICY dc{};
   DWORD execution_state = 0;
   std::vector<winsim::machine::power_policy_write> writes;
+  winsim::machine::power_policy_hook hook;
 };
 
 SYSTEM_POWER_POLICY default_policy(DWORD video_timeout, DWORD idle_timeout) {
@@ -43,6 +44,7 @@ void reset_locked(policy_state& s) {
   s.dc = default_policy(300, 900);
   s.execution_state = 0;
   s.writes.clear();
+  s.hook = nullptr;
 }
 
 policy_state& state() {
@@ -72,7 +74,7 @@ std::string failure_key(POWER_INFORMATION_LEVEL level, const char* direction) {
 
 bool injected(const std::string& key, NTSTATUS* status) {
   DWORD error = 0;
-  if (!winsim::detail::should_fail(key.c_str(), &error)) return false;
+  if (!winsim::detail::should_fail_variant(key.c_str(), &error)) return false;
   *status = static_cast<NTSTATUS>(error);
   return true;
 }
@@ -80,8 +82,20 @@ bool injected(const std::string& key, NTSTATUS* status) {
 // The policy in force is that of the power source the machine runs on.
 POWER_INFORMATION_LEVEL current_level() {
   SYSTEM_POWER_STATUS status{};
+  const winsim::detail::internal_calls internal;
   if (GetSystemPowerStatus(&status) && status.ACLineStatus == AC_LINE_OFFLINE) return SystemPowerPolicyDc;
   return SystemPowerPolicyAc;
+}
+
+// Called without the state's lock: the hook may block its caller.
+void run_hook(POWER_INFORMATION_LEVEL level, bool write) {
+  winsim::machine::power_policy_hook hook;
+  {
+    auto& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    hook = s.hook;
+  }
+  if (hook) hook(level, write);
 }
 
 NTSTATUS read_policy(POWER_INFORMATION_LEVEL level, PVOID out, ULONG out_length) {
@@ -116,6 +130,7 @@ NTSTATUS WINAPI CallNtPowerInformation(POWER_INFORMATION_LEVEL level, PVOID inpu
   switch (level) {
     case SystemPowerPolicyAc:
     case SystemPowerPolicyDc: {
+      run_hook(level, /*write=*/input_buffer != nullptr);
       // The input buffer, when given, becomes the policy; the output buffer
       // then receives the policy in force.
       if (input_buffer != nullptr) {
@@ -190,6 +205,12 @@ std::vector<power_policy_write> power_policy_writes() {
   auto& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.writes;
+}
+
+void on_power_policy_call(power_policy_hook hook) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.hook = std::move(hook);
 }
 
 void fail_power_policy_read(POWER_INFORMATION_LEVEL level, NTSTATUS status, int times) {

@@ -54,6 +54,7 @@ DWORD copy_name(const std::basic_string<Char>& name, Char* buffer, DWORD size) {
 }  // namespace
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
+  if (winsim::detail::should_fail_with_last_error("GetModuleFileNameA")) return 0;
   if (module != nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
@@ -62,6 +63,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR file_name, DWORD size) {
+  if (winsim::detail::should_fail_with_last_error("GetModuleFileNameW")) return 0;
   if (module != nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;

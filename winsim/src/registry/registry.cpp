@@ -198,6 +198,7 @@ LSTATUS WINAPI RegGetValueA(HKEY key, LPCSTR sub_key, LPCSTR value_name, DWORD f
   }
   // REG_EXPAND_SZ asked for as REG_SZ comes back expanded.
   if (value_type == REG_EXPAND_SZ && (flags & RRF_NOEXPAND) == 0 && (allowed & RRF_RT_REG_SZ) != 0) {
+    const winsim::detail::internal_calls internal;
     const char* text = reinterpret_cast<const char*>(bytes.data());
     const DWORD needed = ExpandEnvironmentStringsA(text, nullptr, 0);
     std::vector<BYTE> expanded(needed == 0 ? 1 : needed, 0);
@@ -356,7 +357,7 @@ LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY key, BOOL watch_subtree, DWORD notif
   {
     std::lock_guard<std::mutex> lock(reg::registry_mutex());
     if (object->node->deleted) {
-      if (private_event != nullptr) CloseHandle(private_event);
+      if (private_event != nullptr) winsim::detail::remove_handle(private_event);
       return ERROR_KEY_DELETED;
     }
     auto& watchers = object->node->watchers;
@@ -378,6 +379,7 @@ LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY key, BOOL watch_subtree, DWORD notif
   }
 
   if (private_event != nullptr) {
+    const winsim::detail::internal_calls internal;
     WaitForSingleObject(private_event, INFINITE);
     CloseHandle(private_event);
   }

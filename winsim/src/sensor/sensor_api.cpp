@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,13 +36,24 @@ struct registration {
   ISensorEvents* sink;
 };
 
+// What one data report carries: the fields of machine::sensor_data, and
+// fields of any type, which answer first.
+struct report_content {
+  report_content() = default;
+  report_content(machine::sensor_data fields) : data(std::move(fields)) {}  // NOLINT: converts on purpose
+  explicit report_content(std::vector<machine::sensor_field> fields) : typed(std::move(fields)) {}
+
+  machine::sensor_data data;
+  std::vector<machine::sensor_field> typed;
+};
+
 struct sensor_model {
   GUID id{};
   GUID category{};
   std::wstring manufacturer;
   // Guarded by sensor_api_state::mutex.
   SensorState state = SENSOR_STATE_NOT_AVAILABLE;
-  machine::sensor_data data;
+  report_content data;
   std::vector<registration> sinks;
   // When `sinks` last went from empty to not empty or back.
   std::chrono::steady_clock::time_point sinks_changed_at{};
@@ -123,9 +136,53 @@ HRESULT copy_string(const std::wstring& text, PROPVARIANT* value) {
   return S_OK;
 }
 
+bool is_numeric(VARTYPE type) {
+  switch (type) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_I8: case VT_UI8:
+    case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_BOOL: case VT_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The bytes a type that points into task memory keeps there, and how many of
+// the field's bytes go in (the rest is zero: the text's terminator).
+struct task_memory {
+  size_t size = 0;
+  size_t copied = 0;
+};
+
+task_memory task_memory_of(const machine::sensor_field& field) {
+  const size_t length = field.value.size();
+  switch (field.type) {
+    case VT_LPSTR: return {length + 1, length};
+    case VT_LPWSTR: return {(length / sizeof(WCHAR) + 1) * sizeof(WCHAR), length / sizeof(WCHAR) * sizeof(WCHAR)};
+    case VT_CLSID: return {sizeof(CLSID), length < sizeof(CLSID) ? length : sizeof(CLSID)};
+    default: return {};
+  }
+}
+
+HRESULT copy_field(const machine::sensor_field& field, PROPVARIANT* value) {
+  const task_memory memory = task_memory_of(field);
+  if (memory.size != 0) {
+    void* data = CoTaskMemAlloc(memory.size);
+    if (data == nullptr) return E_OUTOFMEMORY;
+    std::memset(data, 0, memory.size);
+    if (memory.copied != 0) std::memcpy(data, field.value.data(), memory.copied);
+    value->pszVal = static_cast<LPSTR>(data);  // every pointer of the union lies here
+  } else if (is_numeric(field.type) && !field.value.empty()) {
+    const size_t union_size = sizeof(PROPVARIANT) - offsetof(PROPVARIANT, hVal);
+    std::memcpy(&value->hVal, field.value.data(), field.value.size() < union_size ? field.value.size() : union_size);
+  }
+  value->vt = field.type;
+  return S_OK;
+}
+
 class sim_report final : public sim_object<ISensorDataReport> {
  public:
-  explicit sim_report(machine::sensor_data data) : sim_object(IID_ISensorDataReport), data_(std::move(data)) {}
+  explicit sim_report(report_content content)
+      : sim_object(IID_ISensorDataReport), typed_(std::move(content.typed)), data_(std::move(content.data)) {}
 
   HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
@@ -133,6 +190,9 @@ class sim_report final : public sim_object<ISensorDataReport> {
     if (sensor_call_fails("ISensorDataReport::GetSensorValue", &injected)) return injected;
     if (value == nullptr) return E_POINTER;
     PropVariantInit(value);
+    for (const auto& field : typed_) {
+      if (field.key == key) return copy_field(field, value);
+    }
     if (key == SENSOR_DATA_TYPE_CUSTOM_VALUE1 && data_.custom_value1) {
       value->vt = VT_UI4;
       value->ulVal = *data_.custom_value1;
@@ -152,10 +212,13 @@ class sim_report final : public sim_object<ISensorDataReport> {
   }
 
  private:
+  const std::vector<machine::sensor_field> typed_;
   const machine::sensor_data data_;
 };
 
-bool has_fields(const machine::sensor_data& d) { return d.custom_value1 || d.custom_value2 || d.human_presence; }
+bool has_fields(const report_content& r) {
+  return r.data.custom_value1 || r.data.custom_value2 || r.data.human_presence || !r.typed.empty();
+}
 
 class sim_sensor final : public sim_object<ISensor> {
  public:
@@ -203,7 +266,7 @@ class sim_sensor final : public sim_object<ISensor> {
     if (report == nullptr) return E_POINTER;
     *report = nullptr;
     if (sensor_call_answers_null("ISensor::GetData")) return S_OK;
-    machine::sensor_data data;
+    report_content data;
     {
       std::lock_guard<std::mutex> lock(api().mutex);
       data = model_->data;
@@ -371,7 +434,7 @@ auto state_call(SensorState state) {
   return [state](const registration& r) { return r.sink->OnStateChanged(r.sensor, state); };
 }
 
-auto data_call(const machine::sensor_data& report) {
+auto data_call(const report_content& report) {
   return [report](const registration& r) {
     auto* data = new sim_report(report);
     const HRESULT result = r.sink->OnDataUpdated(r.sensor, data);
@@ -550,6 +613,11 @@ std::optional<HRESULT> deliver_state_changed(size_t sensor, SensorState state) {
 }
 
 std::optional<HRESULT> deliver_data_updated(size_t sensor, const sensor_data& report) {
+  return deliver_now(take_targets(sensor, [&report](sensor_model& m) { m.data = report; }), data_call(report));
+}
+
+std::optional<HRESULT> deliver_typed_report(size_t sensor, const std::vector<sensor_field>& fields) {
+  const report_content report(fields);
   return deliver_now(take_targets(sensor, [&report](sensor_model& m) { m.data = report; }), data_call(report));
 }
 

@@ -42,7 +42,10 @@ BOOL WINAPI WTSQueryUserToken(ULONG session_id, PHANDLE token) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const DWORD console = WTSGetActiveConsoleSessionId();
+  const DWORD console = [] {
+    const winsim::detail::internal_calls internal;
+    return WTSGetActiveConsoleSessionId();
+  }();
   // Only the console session exists besides session 0, where services run
   // and nobody ever logs on.
   if (session_id != 0 && (console == 0xFFFFFFFF || session_id != console)) {
