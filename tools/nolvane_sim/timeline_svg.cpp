@@ -23,7 +23,7 @@ constexpr double lane_height = 30;
 constexpr double bar_height = 20;
 constexpr double run_row_height = 18;
 constexpr double run_bar_height = 11;
-constexpr size_t max_run_rows = 6;
+constexpr size_t max_run_rows = 8;
 constexpr double char_width = 6.8;  // of the 12 px sans-serif labels, a little generous
 const char* const failed_red = "#d50000";
 
@@ -236,10 +236,12 @@ class picture {
         out_ << "<path d=\"M " << number(x - 4) << " " << axis_y + 2 << " l 4 6 l 4 -6 z\" fill=\"#2e7d32\"><title>"
              << xml_escaped(e.text) << "</title></path>\n";
       } else {
+        const bool near_right = x + 4 + text_width("FAILED") > width - 4;
         out_ << "<line x1=\"" << number(x) << "\" x2=\"" << number(x) << "\" y1=\"" << axis_y << "\" y2=\""
              << number(lanes_bottom) << "\" stroke=\"" << failed_red << "\" stroke-width=\"2\"/>\n"
-             << "<text x=\"" << number(x + 4) << "\" y=\"" << axis_y + 12 << "\" fill=\"" << failed_red
-             << "\" font-weight=\"bold\">FAILED</text>\n";
+             << "<text x=\"" << number(near_right ? x - 4 : x + 4) << "\" y=\"" << axis_y + 12 << "\" fill=\""
+             << failed_red << "\" font-weight=\"bold\"" << (near_right ? " text-anchor=\"end\"" : "")
+             << ">FAILED</text>\n";
       }
     }
     double y = lanes_bottom + 24;
