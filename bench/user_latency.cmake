@@ -9,7 +9,8 @@ if(TARGET nolvane_laptop)
     ${CMAKE_CURRENT_LIST_DIR}/user_latency/runner_ratio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/user_latency/samples.cpp
     ${CMAKE_CURRENT_LIST_DIR}/user_latency/table.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/user_latency/user_cycles.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/user_latency/user_cycles.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/user_latency/wake_probe.cpp)
   target_link_libraries(nolvane_user_latency PRIVATE nolvane_laptop nolvane_device)
   set_target_properties(nolvane_user_latency PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NOLVANE_SIM_DIR})
   add_dependencies(nolvane_user_latency nolvane_sim)

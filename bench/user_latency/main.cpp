@@ -15,6 +15,7 @@
 #include "service_log.h"
 #include "table.h"
 #include "user_cycles.h"
+#include "wake_probe.h"
 
 #include <winsim/machine.h>
 
@@ -34,6 +35,9 @@ constexpr milliseconds step_timeout(15000);
 // Longer than the service's slowest period (the 2 s pause-condition poll).
 constexpr milliseconds rest_window(2500);
 constexpr size_t warm_up_cycles = 10;
+// Often enough for thousands of samples over the leaves, rarely enough to
+// cost nothing.
+constexpr milliseconds wake_probe_period(50);
 
 // LockScreenTimeout 0 and DimDuration 60 s: the screen dims after the
 // shortest wait there is, (max(0, 60 + 5) - 60) s = 5 s, and would stay dim
@@ -141,16 +145,20 @@ std::string run_display_offs(user_cycles& user, int count) {
   return {};
 }
 
-void fill_table(table& t, const user_measurements& m, const runner_round_trips& trips, const idle_cost& idle,
-                const memory& mem, int cycles) {
+void fill_table(table& t, const user_measurements& m, const std::vector<double>& wake_lateness,
+                const runner_round_trips& trips, const idle_cost& idle, const memory& mem, int cycles) {
   t.add_p99("presence report during DIMMING → overlay gone", summarize(m.return_to_gone), overlay_gone_goal_ms);
   t.add_p99("input during DIMMING → overlay gone", summarize(m.input_to_gone), overlay_gone_goal_ms);
+  t.add("  of which: input → the activity monitor's end (it polls every 100 ms)", describe(summarize(m.input_to_seen)));
   t.add("  of which: the activity monitor's end → overlay gone", describe(summarize(m.input_seen_to_gone)));
   t.add_p99("dim lateness: overlay shown − (away report + " + std::to_string(time_to_dim.count()) + " ms)",
             summarize(m.dim_lateness), dim_lateness_goal_ms);
   t.add("  of which: the dim time-out taken by the state machine", describe(summarize(m.dim_event_lateness)));
   t.add("  of which: DIMMING entry until the overlay's daemon starts", describe(summarize(m.dimming_entry)));
+  t.add("    when the pause poll's external-display query was running", describe(summarize(m.dimming_entry_behind_poll)));
+  t.add("    when it was not", describe(summarize(m.dimming_entry_alone)));
   t.add("  of which: the overlay's daemon start → window shown", describe(summarize(m.overlay_start)));
+  t.add("the machine meanwhile: a sleeping thread's lateness at its deadline", describe(summarize(wake_lateness)));
   t.add("display-off notification → engine suspended", describe(summarize(m.display_off_to_suspended)));
 
   const summary runner = summarize(trips.runner_ms);
@@ -217,7 +225,9 @@ int run(const options& o) {
 
   user_cycles user(laptop, log, time_to_dim, step_timeout);
   progress(std::to_string(o.returns + o.inputs) + " leaves");
+  wake_probe probe(wake_probe_period);
   if (const std::string failure = run_leaves(user, o); !failure.empty()) return run_failed(failure, log);
+  const std::vector<double> wake_lateness = probe.finish();
   progress(std::to_string(o.display_offs) + " display-offs");
   if (const std::string failure = run_display_offs(user, o.display_offs); !failure.empty()) {
     return run_failed(failure, log);
@@ -231,7 +241,7 @@ int run(const options& o) {
   if (stopped != 0) return run_failed("the service did not stop with result 0", log);
 
   table t(o.judge);
-  fill_table(t, user.measured(), trips, idle, mem, o.cycles);
+  fill_table(t, user.measured(), wake_lateness, trips, idle, mem, o.cycles);
   std::cout << "load average at the end: " << load_average() << "\n\n";
   t.print(std::cout);
   std::cout << std::flush;

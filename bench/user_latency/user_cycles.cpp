@@ -24,6 +24,15 @@ bool runs_option(const winsim::machine::process_record& p, const std::string& op
   return p.command_line.find(option) != std::string::npos;
 }
 
+// An external-display query of the pause-condition poll was under way at `at`.
+bool poll_query_running_at(const std::vector<winsim::machine::process_record>& processes,
+                           std::chrono::steady_clock::time_point at) {
+  for (const auto& p : processes) {
+    if (runs_option(p, "--has_external_display") && p.started_at <= at && (p.running || p.ended_at > at)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 user_cycles::user_cycles(nolvane_sim::laptop& laptop, nolvane_sim::service_log& log, milliseconds time_to_dim,
@@ -98,9 +107,13 @@ std::string user_cycles::leave(bool touch_first) {
   // machine, the DIMMING entry until the overlay's daemon starts, its start.
   if (const auto taken = line_time("handle_incoming_event: TIMEOUT_DIM_SCREEN", 0)) {
     measured_.dim_event_lateness.push_back(milliseconds_between(due, *taken));
-    for (const auto& p : winsim::machine::processes()) {
+    const auto processes = winsim::machine::processes();
+    for (const auto& p : processes) {
       if (static_cast<int>(p.id) != shown->pid || !runs_option(p, "--dim_screen")) continue;
-      measured_.dimming_entry.push_back(milliseconds_between(*taken, p.started_at));
+      const double entry = milliseconds_between(*taken, p.started_at);
+      measured_.dimming_entry.push_back(entry);
+      (poll_query_running_at(processes, *taken) ? measured_.dimming_entry_behind_poll : measured_.dimming_entry_alone)
+          .push_back(entry);
       measured_.overlay_start.push_back(milliseconds_between(p.started_at, shown_at));
     }
   }
@@ -115,6 +128,7 @@ std::string user_cycles::leave(bool touch_first) {
     // The monitor that saw the input ended by itself after it.
     for (const auto& p : winsim::machine::processes()) {
       if (runs_option(p, "--monitor_activity") && !p.running && !p.terminated && p.ended_at >= touched_at) {
+        measured_.input_to_seen.push_back(milliseconds_between(touched_at, p.ended_at));
         measured_.input_seen_to_gone.push_back(milliseconds_between(p.ended_at, gone_at));
         break;
       }

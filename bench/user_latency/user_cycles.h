@@ -20,10 +20,16 @@ namespace user_latency {
 struct user_measurements {
   std::vector<double> return_to_gone;         // presence report during DIMMING -> overlay gone
   std::vector<double> input_to_gone;          // input during DIMMING -> overlay gone
+  std::vector<double> input_to_seen;          // input during DIMMING -> the activity monitor's end
   std::vector<double> input_seen_to_gone;     // the activity monitor's end -> overlay gone
   std::vector<double> dim_lateness;           // overlay shown - (away report + configured wait)
   std::vector<double> dim_event_lateness;     // the dim time-out taken by the state machine, likewise
   std::vector<double> dimming_entry;          // dim time-out taken -> the overlay's daemon started
+  // The same, split by whether the pause-condition poll was running its
+  // external-display query when the time-out was taken: the DIMMING entry
+  // then waits for that query's lock before it runs its own.
+  std::vector<double> dimming_entry_behind_poll;
+  std::vector<double> dimming_entry_alone;
   std::vector<double> overlay_start;          // the overlay's daemon started -> overlay shown
   std::vector<double> display_off_to_suspended;  // display-off notification -> sensor unsubscribed
 };
