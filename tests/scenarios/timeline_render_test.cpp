@@ -117,7 +117,7 @@ TEST_F(TimelinePicture, ARunRendersWithEveryLaneItsStatesAndItsFailedExpectation
   ASSERT_EQ(red.size(), 2u);  // "FAILED" over its moment and the line below the lanes
   EXPECT_EQ(red[0], "FAILED");
   EXPECT_NE(red[1].find("line 20: expect display off within 300ms"), std::string::npos) << red[1];
-  EXPECT_TRUE(any_title_starting(titles, "line 13: expect overlay gone within 2s"));
+  EXPECT_TRUE(any_title_starting(titles, "line 13: expect overlay gone within 4s"));
 
   ASSERT_EQ(exit_code_of(std::string(RSVG_CONVERT) + " " + quoted(svg) + " -o " + quoted(png)), 0);
   std::ifstream file(png, std::ios::binary);
