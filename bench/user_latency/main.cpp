@@ -157,6 +157,9 @@ void fill_table(table& t, const user_measurements& m, const std::vector<double>&
   t.add("  of which: DIMMING entry until the overlay's daemon starts", describe(summarize(m.dimming_entry)));
   t.add("    when the pause poll's external-display query was running", describe(summarize(m.dimming_entry_behind_poll)));
   t.add("    when it was not", describe(summarize(m.dimming_entry_alone)));
+  t.add("    the time-out taken → the entry's external-display query starts", describe(summarize(m.entry_to_query)));
+  t.add("    the query's daemon run", describe(summarize(m.query_run)));
+  t.add("    the query's end → the overlay's daemon starts", describe(summarize(m.query_to_overlay)));
   t.add("  of which: the overlay's daemon start → window shown", describe(summarize(m.overlay_start)));
   t.add("the machine meanwhile: a sleeping thread's lateness at its deadline", describe(summarize(wake_lateness)));
   t.add("display-off notification → engine suspended", describe(summarize(m.display_off_to_suspended)));

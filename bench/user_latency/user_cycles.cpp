@@ -24,6 +24,16 @@ bool runs_option(const winsim::machine::process_record& p, const std::string& op
   return p.command_line.find(option) != std::string::npos;
 }
 
+// The external-display query that started after `from` and ended before `to`, if any.
+const winsim::machine::process_record* query_between(const std::vector<winsim::machine::process_record>& processes,
+                                                     std::chrono::steady_clock::time_point from,
+                                                     std::chrono::steady_clock::time_point to) {
+  for (const auto& p : processes) {
+    if (runs_option(p, "--has_external_display") && p.started_at >= from && !p.running && p.ended_at <= to) return &p;
+  }
+  return nullptr;
+}
+
 // An external-display query of the pause-condition poll was under way at `at`.
 bool poll_query_running_at(const std::vector<winsim::machine::process_record>& processes,
                            std::chrono::steady_clock::time_point at) {
@@ -115,6 +125,11 @@ std::string user_cycles::leave(bool touch_first) {
       (poll_query_running_at(processes, *taken) ? measured_.dimming_entry_behind_poll : measured_.dimming_entry_alone)
           .push_back(entry);
       measured_.overlay_start.push_back(milliseconds_between(p.started_at, shown_at));
+      if (const auto* query = query_between(processes, *taken, p.started_at)) {
+        measured_.entry_to_query.push_back(milliseconds_between(*taken, query->started_at));
+        measured_.query_run.push_back(milliseconds_between(query->started_at, query->ended_at));
+        measured_.query_to_overlay.push_back(milliseconds_between(query->ended_at, p.started_at));
+      }
     }
   }
 

@@ -30,6 +30,12 @@ struct user_measurements {
   // then waits for that query's lock before it runs its own.
   std::vector<double> dimming_entry_behind_poll;
   std::vector<double> dimming_entry_alone;
+  // The DIMMING entry's own external-display query: from the time-out taken
+  // to its daemon's start, the daemon's run, and from its end to the
+  // overlay's daemon's start.
+  std::vector<double> entry_to_query;
+  std::vector<double> query_run;
+  std::vector<double> query_to_overlay;
   std::vector<double> overlay_start;          // the overlay's daemon started -> overlay shown
   std::vector<double> display_off_to_suspended;  // display-off notification -> sensor unsubscribed
 };
