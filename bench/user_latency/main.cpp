@@ -182,10 +182,15 @@ void fill_table(table& t, const user_measurements& m, const std::vector<double>&
 
   t.add("resident memory: service settled / after " + std::to_string(warm_up_cycles) + " warm-up cycles",
         kib(mem.start.resident_kib) + " / " + kib(mem.warm.resident_kib));
+  const auto grown = [&](size_t nolvane_sim::resources::*field) {
+    return std::to_string(static_cast<long>(mem.after_cycles.*field) - static_cast<long>(mem.warm.*field));
+  };
   const long growth = static_cast<long>(mem.after_cycles.resident_kib) - static_cast<long>(mem.warm.resident_kib);
   t.add("resident memory growth over " + std::to_string(cycles) + " cycles",
-        std::to_string(growth) + " KiB (" + kib(mem.after_cycles.resident_kib) + "; heap in use " +
-            kib(mem.warm.heap_in_use_kib) + " → " + kib(mem.after_cycles.heap_in_use_kib) + ")",
+        std::to_string(growth) + " KiB (" + kib(mem.after_cycles.resident_kib) + "; own pages " +
+            grown(&nolvane_sim::resources::resident_anon_kib) + " KiB, program and library pages " +
+            grown(&nolvane_sim::resources::resident_file_kib) + " KiB; heap in use " + kib(mem.warm.heap_in_use_kib) +
+            " → " + kib(mem.after_cycles.heap_in_use_kib) + ")",
         "≤ " + std::to_string(memory_growth_goal_kib) + " KiB", growth <= memory_growth_goal_kib);
   t.add("resident memory at the end", kib(mem.end.resident_kib));
 }

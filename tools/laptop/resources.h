@@ -16,6 +16,8 @@ struct resources {
   size_t threads = 0;
   size_t children = 0;
   size_t resident_kib = 0;
+  size_t resident_anon_kib = 0;  // of it: the process's own pages (heap, stacks, allocator arenas)
+  size_t resident_file_kib = 0;  // of it: program and library pages read in
   size_t heap_in_use_kib = 0;  // what the allocator has handed out and not had back
 };
 

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <set>
