@@ -37,8 +37,10 @@ TEST(ScenarioFormat, StepsKeepTheirTimesWordsAndFreeText) {
       "trace info sm runner\n"
       "sensor interval 250ms\n"
       "sensor legacy\n"
-      "monitor attach\n");
-  ASSERT_EQ(steps.size(), 12u);
+      "monitor attach\n"
+      "expect overlay gone\n"
+      "expect display on within 500ms\n");
+  ASSERT_EQ(steps.size(), 14u);
 
   EXPECT_EQ(steps[0].line, 3);
   EXPECT_EQ(steps[0].at_seconds, -1.0);
@@ -63,6 +65,8 @@ TEST(ScenarioFormat, StepsKeepTheirTimesWordsAndFreeText) {
   EXPECT_EQ(steps[9].words, (std::vector<std::string>{"sensor", "interval", "250ms"}));
   EXPECT_EQ(steps[10].words, (std::vector<std::string>{"sensor", "legacy"}));
   EXPECT_EQ(steps[11].words, (std::vector<std::string>{"monitor", "attach"}));
+  EXPECT_EQ(steps[12].words, (std::vector<std::string>{"expect", "overlay", "gone"}));
+  EXPECT_EQ(steps[13].words, (std::vector<std::string>{"expect", "display", "on", "within", "500ms"}));
 }
 
 TEST(ScenarioFormat, MistakesNameTheirLine) {
@@ -79,6 +83,10 @@ TEST(ScenarioFormat, MistakesNameTheirLine) {
   EXPECT_EQ(error_of("sensor interval soon\n"), "line 1: 'soon' is not a time");
   EXPECT_EQ(error_of("sensor interval\n"), "line 1: unknown 'interval' after 'sensor'");
   EXPECT_EQ(error_of("monitor on\n"), "line 1: unknown 'on' after 'monitor'");
+  EXPECT_EQ(error_of("expect overlay hidden\n"), "line 1: unknown 'hidden' after 'overlay'");
+  EXPECT_EQ(error_of("expect overlay gone soon\n"), "line 1: expect overlay shown|gone [within <time>]");
+  EXPECT_EQ(error_of("expect display on before 1s\n"), "line 1: expected 'within'");
+  EXPECT_EQ(error_of("expect overlay gone within ever\n"), "line 1: 'ever' is not a time");
 
   // Only what the simulation can carry out: a number it can convert, a time its clock can hold.
   // A zero byte inside a word does not end it early.

@@ -99,6 +99,31 @@ TEST_F(DaemonOverlayTest, TerminatingTheDaemonTakesTheOverlayAway) {
   EXPECT_FALSE(journal_has(overlay_destroyed));
 }
 
+// A long run reads the journal as it grows: each entry once, and a wait
+// that ends when another process writes.
+TEST_F(DaemonOverlayTest, AJournalReaderTakesEachEntryOnceAndWakesWhenAnotherProcessWrites) {
+  winsim::machine::desktop_journal_reader reader;
+  EXPECT_TRUE(reader.take().empty());
+  EXPECT_FALSE(reader.wait(20));
+
+  daemon_process overlay({"--dim_screen", "0"});
+  std::vector<desktop_entry> taken;
+  while (taken.size() < 4 && reader.wait(5000)) {
+    for (auto& e : reader.take()) taken.push_back(std::move(e));
+  }
+  ASSERT_TRUE(overlay.wait());
+  std::vector<std::string> texts;
+  for (const auto& e : taken) texts.push_back(e.text);
+  EXPECT_THAT(texts, ElementsAre(overlay_created, overlay_shown, overlay_painted, overlay_destroyed));
+  EXPECT_TRUE(reader.take().empty());
+  EXPECT_FALSE(reader.wait(0));
+
+  // Times in microseconds, in order, and the same as the whole journal's.
+  EXPECT_EQ(taken[0].time_ms, taken[0].time_us / 1000);
+  EXPECT_LE(taken[0].time_us, taken[3].time_us);
+  EXPECT_EQ(winsim::machine::desktop_journal()[3].time_us, taken[3].time_us);
+}
+
 TEST_F(DaemonOverlayTest, ActivityMonitorEndsOnTheFirstInputAfterItsFirstReading) {
   // Input before the monitor's first reading is its starting point, not activity.
   winsim::machine::simulate_input();

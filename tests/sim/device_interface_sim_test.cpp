@@ -126,13 +126,40 @@ TEST_F(DeviceInterfaceSimTest, InputEndsTheMonitorAndTheWatcherReportsIt) {
   EXPECT_EQ(events().size(), 1u);
 }
 
-TEST_F(DeviceInterfaceSimTest, TheOverlayShowsUntilRemoved) {
+// The overlay's end is on the desktop journal whichever way it ends: the
+// daemon destroys its window when its time is over; a removal terminates the
+// daemon, and the system ends the window with the process, before the
+// process counts as ended.
+TEST_F(DeviceInterfaceSimTest, TheOverlayShowsUntilRemovedAndItsEndIsJournalled) {
+  const std::string destroyed = "window_destroyed class=KeltDimOverlayWindow";
+  const auto overlay_ends = [&destroyed] {
+    std::vector<winsim::machine::desktop_entry> ends;
+    for (auto& e : winsim::machine::desktop_journal()) {
+      if (e.text.rfind(destroyed, 0) == 0) ends.push_back(std::move(e));
+    }
+    return ends;
+  };
+
+  EXPECT_TRUE(send(output_signal::SHOW_DIM_SCREEN_OVERLAY, uint64_t{0}));
+  ASSERT_TRUE(wait_for([&] { return !overlay_ends().empty(); }));
+  ASSERT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
+  EXPECT_EQ(overlay_ends().front().text, destroyed);  // by the daemon, once
+
   EXPECT_TRUE(send(output_signal::SHOW_DIM_SCREEN_OVERLAY, uint64_t{60000}));
   ASSERT_TRUE(wait_for([] { return winsim::machine::open_window_count() == 1; }));
   EXPECT_TRUE(send(output_signal::REMOVE_DIM_SCREEN_OVERLAY));
   EXPECT_TRUE(winsim::machine::wait_for_no_running_processes(5000));
   EXPECT_EQ(winsim::machine::open_window_count(), 0u);
   EXPECT_TRUE(trace_.contains("[runner] Dim done"));
+
+  const auto ends = overlay_ends();
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[1].text, destroyed + " by=process_end");
+  const auto overlay = winsim::machine::processes().back();
+  EXPECT_TRUE(overlay.terminated);
+  EXPECT_EQ(ends[1].pid, static_cast<int>(overlay.id));
+  const auto ended_us = std::chrono::duration_cast<std::chrono::microseconds>(overlay.ended_at.time_since_epoch());
+  EXPECT_LE(ends[1].time_us, static_cast<unsigned long long>(ended_us.count()));
 }
 
 // The daemon's directory comes from the narrow module path, unharmed by

@@ -12,7 +12,9 @@
 #include <signal.h>
 #include <winsim/machine.h>
 
+#include <chrono>
 #include <filesystem>
+#include <time.h>
 #include <fstream>
 
 namespace {
@@ -167,6 +169,26 @@ TEST_F(WinsimProcessTest, ATerminatedChildIsRecordedAndLeavesNoHandle) {
 
   for (HANDLE h : {pi.hProcess, pi.hThread, event}) EXPECT_TRUE(CloseHandle(h));
   EXPECT_EQ(winsim::machine::open_handle_count(), 0u);
+}
+
+// What the simulated kernel spends on a child's end is the simulation's own
+// cost; what the caller spends is not.
+TEST_F(WinsimProcessTest, ReapersCountAsTheSimulationsOwnThreadsAndTheCallerDoesNot) {
+  const auto thread_cpu = [] {
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+  };
+  const auto before = winsim::machine::simulation_cpu_time();
+  const auto spin_until = thread_cpu() + std::chrono::milliseconds(20);
+  while (thread_cpu() < spin_until) {
+  }
+  EXPECT_EQ(winsim::machine::simulation_cpu_time(), before);
+
+  DWORD code = 1;
+  for (int i = 0; i < 5; ++i) run("winprocess_child --exit 0", nullptr, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_GT(winsim::machine::simulation_cpu_time(), before);
 }
 
 TEST_F(WinsimProcessTest, AResetMachineEndsItsChildren) {

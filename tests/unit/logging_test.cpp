@@ -4,6 +4,8 @@
 #include "trace_capture.h"
 
 #include <gtest/gtest.h>
+#include <chrono>
+#include <future>
 #include <winsim/machine.h>
 
 namespace ostrel::logging {
@@ -19,6 +21,7 @@ class LoggingTest : public ::testing::Test {
 TEST_F(LoggingTest, SessionLevelSelectsWhichLevelsAreWritten) {
   {
     trace_capture all(0);
+    const auto before = std::chrono::steady_clock::now();
     trace_line(log_level::debug, "runner") << "d";
     trace_line(log_level::info, "runner") << "i";
     trace_line(log_level::error, "runner") << "e";
@@ -32,6 +35,11 @@ TEST_F(LoggingTest, SessionLevelSelectsWhichLevelsAreWritten) {
     EXPECT_EQ(events[0].name, "TraceEvent");
     EXPECT_EQ(events[0].channel, 11);
     EXPECT_EQ(events[0].field_names, (std::vector<std::string>{"Message"}));
+    // Stamped as the session received them.
+    EXPECT_GE(events[0].time, before);
+    EXPECT_LE(events[0].time, events[1].time);
+    EXPECT_LE(events[1].time, events[2].time);
+    EXPECT_LE(events[2].time, std::chrono::steady_clock::now());
   }
   {
     trace_capture information(4);
@@ -45,6 +53,22 @@ TEST_F(LoggingTest, SessionLevelSelectsWhichLevelsAreWritten) {
   EXPECT_EQ(provider_enabled_level_plus1(), 0u);
   trace_line(log_level::error, "runner") << "e";
   EXPECT_TRUE(winsim::machine::trace_events().empty());
+}
+
+// A long run takes the lines as they come and sleeps until the next.
+TEST_F(LoggingTest, ASessionIsTakenAsItFillsAndWakesItsReader) {
+  using namespace std::chrono_literals;
+  trace_capture all(0);
+  // Woken by the line, long before its own limit.
+  auto reader = std::async(std::launch::async, [] { return winsim::machine::wait_for_trace_events(60000); });
+  ASSERT_EQ(reader.wait_for(20ms), std::future_status::timeout);
+  trace_line(log_level::info, "runner") << "late";
+  ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(reader.get());
+  const auto taken = winsim::machine::take_trace_events();
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_EQ(taken[0].message, "[runner] late\n");
+  EXPECT_FALSE(winsim::machine::wait_for_trace_events(0));
 }
 
 TEST_F(LoggingTest, LinesGetExactlyOneFinalNewlineAndUnknownLevelsAreDropped) {

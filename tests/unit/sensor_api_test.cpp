@@ -4,6 +4,9 @@
 #include "wait_for.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
 #include <objbase.h>
 #include <propidl.h>
 #include <sensors.h>
@@ -341,6 +344,36 @@ TEST_F(SensorApiTest, DeliveriesReachRegisteredSinksOnSensorApiThreads) {
   winsim::machine::reset();
   EXPECT_EQ(sink.references.load(), 1u);
   EXPECT_EQ(winsim::machine::sensor_api_object_count(), 0u);
+}
+
+// A program's first sink and the end of its last are timed, and wake
+// whoever waits for them.
+TEST_F(SensorApiTest, SinkRegistrationChangesAreTimedAndWakeWaiters) {
+  using clock = std::chrono::steady_clock;
+  winsim::machine::sensor_description quiet;
+  quiet.report_interval_ms = 0;
+  winsim::machine::add_sensor(quiet);
+  recording_sink sink;
+  auto sensor = first_other();
+  EXPECT_FALSE(winsim::machine::wait_for_sensor_event_sink(0, true, 10));
+
+  const auto before = clock::now();
+  ASSERT_EQ(sensor->SetEventSink(&sink), S_OK);
+  const auto registered = winsim::machine::sensor_event_sink_changed_at(0);
+  EXPECT_GE(registered, before);
+  EXPECT_LE(registered, clock::now());
+  EXPECT_TRUE(winsim::machine::wait_for_sensor_event_sink(0, true, 0));
+  // Replacing the sink of a registration changes nothing.
+  ASSERT_EQ(sensor->SetEventSink(&sink), S_OK);
+  EXPECT_EQ(winsim::machine::sensor_event_sink_changed_at(0), registered);
+
+  // Woken by the change, long before its own limit.
+  auto gone = std::async(std::launch::async, [] { return winsim::machine::wait_for_sensor_event_sink(0, false, 60000); });
+  ASSERT_EQ(gone.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+  ASSERT_EQ(sensor->SetEventSink(nullptr), S_OK);
+  ASSERT_EQ(gone.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(gone.get());
+  EXPECT_GT(winsim::machine::sensor_event_sink_changed_at(0), registered);
 }
 
 TEST_F(SensorApiTest, APresenceSensorReportsEveryFieldAtItsIntervalAndAChangeAtOnce) {

@@ -59,8 +59,10 @@ bool cycle_runner::wait_for(const expectation& expected, size_t cursor) {
     log_.update();
     if (!line_seen) line_seen = log_.find(expected.line, &cursor);
     if (line_seen && (!expected.state || log_.find_state(*expected.state, &cursor))) return true;
-    if (steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(poll_interval);
+    const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) return false;
+    // The service's next line is what can change the answer.
+    log_.wait(left);
   }
 }
 

@@ -151,6 +151,17 @@ winsim::machine::control_result laptop::power(bool on_mains) {
   return winsim::machine::send_control(SERVICE_CONTROL_POWEREVENT, PBT_APMPOWERSTATUSCHANGE);
 }
 
+winsim::machine::control_result laptop::display(bool on, std::chrono::steady_clock::time_point* notified_at) {
+  const bool physics = winsim::machine::display_physics_running();
+  if (physics) winsim::machine::stop_display_physics();
+  winsim::machine::set_display_on(on);
+  if (notified_at != nullptr) *notified_at = steady_clock::now();
+  const auto result = winsim::machine::send_power_setting(GUID_CONSOLE_DISPLAY_STATE, on ? 1 : 0);
+  // The physics take the display as they find it.
+  if (physics) winsim::machine::start_display_physics();
+  return result;
+}
+
 void laptop::external_monitor(bool attached) {
   // One display monitor is the laptop's own panel.
   winsim::machine::set_physical_monitors(attached ? std::vector<DWORD>{1, 1} : std::vector<DWORD>{1});

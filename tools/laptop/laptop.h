@@ -68,6 +68,10 @@ class laptop {
   winsim::machine::control_result session(session_change change);
   // The charger plugged in (mains) or unplugged, and the power event that tells the service.
   winsim::machine::control_result power(bool on_mains);
+  // The display turned off or on, and the console-display notification that
+  // tells the service, sent at `*notified_at` when given. The display
+  // physics stand aside meanwhile, or they would tell the service again.
+  winsim::machine::control_result display(bool on, std::chrono::steady_clock::time_point* notified_at = nullptr);
   void external_monitor(bool attached);
   // A setting changed by the user or an administrator (HKEY_LOCAL_MACHINE).
   void write_setting(const std::string& key_path, const std::string& name, DWORD value);

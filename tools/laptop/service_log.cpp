@@ -26,12 +26,17 @@ std::optional<machine_state> state_of_line(const std::string& line) {
 }
 
 size_t service_log::update() {
-  auto taken = winsim::machine::take_trace_messages();
-  for (auto& line : taken) {
-    if (auto s = state_of_line(line)) state_ = std::move(s);
-    lines_.push_back(std::move(line));
+  auto taken = winsim::machine::take_trace_events();
+  for (auto& event : taken) {
+    if (auto s = state_of_line(event.message)) state_ = std::move(s);
+    lines_.push_back(std::move(event.message));
+    times_.push_back(event.time);
   }
   return taken.size();
+}
+
+bool service_log::wait(std::chrono::milliseconds timeout) const {
+  return winsim::machine::wait_for_trace_events(static_cast<DWORD>(timeout.count()));
 }
 
 bool service_log::find(const std::string& part, size_t* cursor) const {

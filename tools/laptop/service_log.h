@@ -4,6 +4,7 @@
 // it has not forgotten yet.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,10 +29,17 @@ std::optional<machine_state> state_of_line(const std::string& line);
 
 class service_log {
  public:
+  using time_point = std::chrono::steady_clock::time_point;
+
   // Takes the lines the session received since the last call; how many.
   size_t update();
+  // Blocks until the session has lines that update() has not taken yet, or
+  // `timeout` has passed; true when it has.
+  bool wait(std::chrono::milliseconds timeout) const;
   // The lines kept: every line since the last forget().
   const std::vector<std::string>& lines() const { return lines_; }
+  // When the session received each kept line.
+  const std::vector<time_point>& times() const { return times_; }
 
   // The first kept line at or after `*cursor` that contains `part`; moves
   // the cursor past it.
@@ -43,10 +51,14 @@ class service_log {
 
   // Drops the kept lines; the state they reported stays known. Cursors
   // into the old lines start again at 0.
-  void forget() { lines_.clear(); }
+  void forget() {
+    lines_.clear();
+    times_.clear();
+  }
 
  private:
   std::vector<std::string> lines_;
+  std::vector<time_point> times_;
   std::optional<machine_state> state_;
 };
 

@@ -96,14 +96,27 @@ class line_checker {
   size_t first_;
 };
 
+// "expect display|overlay <value> [within <time>]"
+void check_desktop_expect(const line_checker& c, step& s, const std::string& one, const std::string& other) {
+  if (c.count() != 3 && c.count() != 5) c.fail("expect " + c.word(1) + " " + one + "|" + other + " [within <time>]");
+  c.words(s, c.count());
+  c.one_of(2, {one, other});
+  if (c.count() == 5) {
+    if (c.word(3) != "within") c.fail("expected 'within'");
+    double ignored = 0;
+    if (!parse_seconds(c.word(4), &ignored)) c.fail("'" + c.word(4) + "' is not a time");
+  }
+}
+
 void check_expect(const line_checker& c, step& s) {
   const std::string& what = c.word(1);
   if (what == "trace" || what == "journal") {
     s.words = {"expect", what};
     s.text = c.rest(2);
   } else if (what == "display") {
-    c.words(s, 3);
-    c.one_of(2, {"on", "off"});
+    check_desktop_expect(c, s, "on", "off");
+  } else if (what == "overlay") {
+    check_desktop_expect(c, s, "shown", "gone");
   } else if (what == "status") {
     if (c.count() != 3 && c.count() != 5) c.fail("expect status running|stopped [exit <number>]");
     c.words(s, c.count());

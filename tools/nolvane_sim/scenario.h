@@ -36,7 +36,11 @@
 //   expect trace <text>             a trace line containing <text> (waits up to 15 s);
 //                                   after the line the previous "expect trace" matched
 //   expect journal <text>           a desktop journal entry containing <text>, likewise
-//   expect display on|off
+//   expect display on|off [within <time>]
+//   expect overlay shown|gone [within <time>]
+//                                   the dim overlay is up, or no overlay window is (one
+//                                   that goes with its daemon's process counts as gone);
+//                                   "within" waits that long instead of 15 s
 //   expect status running|stopped [exit <number>]
 //   expect registry <key> <name> <number or text>
 #pragma once

@@ -70,6 +70,38 @@ void report_delivery(const winsim::machine::control_result& result, std::string*
   if (!result.delivered) *note = "not delivered (error " + std::to_string(result.error) + ")";
 }
 
+// The command line as the child got it, its program by file name only.
+std::string command_text(const winsim::machine::process_record& p) {
+  std::string text;
+  for (const auto& argument : p.arguments) {
+    const size_t slash = argument.find_last_of("/\\");
+    text += (text.empty() && slash != std::string::npos ? argument.substr(slash + 1) : argument) + " ";
+  }
+  return without_newlines(text);
+}
+
+// What the run was for: its arguments ("--dim_screen 5500").
+std::string option_text(const winsim::machine::process_record& p) {
+  std::string text;
+  for (size_t i = 1; i < p.arguments.size(); ++i) text += (text.empty() ? "" : " ") + p.arguments[i];
+  return text;
+}
+
+// How long an expectation may take to come true: its "within <time>", or
+// the usual 15 s.
+milliseconds patience(const step& s) {
+  const auto& w = s.words;
+  double seconds = 0;
+  if (w.size() == 5 && w[3] == "within" && parse_seconds(w[4], &seconds)) {
+    return std::chrono::duration_cast<milliseconds>(std::chrono::duration<double>(seconds));
+  }
+  return expect_timeout;
+}
+
+steady_clock::time_point journal_time(unsigned long long time_us) {
+  return steady_clock::time_point(std::chrono::duration_cast<steady_clock::duration>(std::chrono::microseconds(time_us)));
+}
+
 }  // namespace
 
 simulation::simulation(std::ostream& out) : out_(out), begin_(steady_clock::now()) {}
@@ -97,6 +129,7 @@ int simulation::run(const std::vector<step>& steps) {
   }
   if (!finish()) ++failures_;
   show_news();
+  timeline_.finish(now());
   out_ << (failures_ == 0 ? "scenario passed" : "scenario FAILED") << std::endl;
   return failures_ == 0 ? 0 : 1;
 }
@@ -107,6 +140,8 @@ void simulation::execute(const step& s) {
   std::string note;
   if (command == "start") {
     if (!laptop_.start_service(trace_level_)) note = "the service was started already";
+    timeline_.set(lane::presence, now(),
+                  !laptop_.has_sensor() ? "no sensor" : winsim::machine::sensor_presence(0) ? "present" : "away");
   } else if (command == "trace") {
     trace_level_ = etw_level(w[1]);
     trace_tags_.assign(w.begin() + 2, w.end());
@@ -125,10 +160,12 @@ void simulation::execute(const step& s) {
   } else if (command == "user") {
     if (!laptop_.has_sensor()) {
       note = "there is no presence sensor";
-    } else if (!laptop_.user_present(w[1] == "present")) {
-      note = "nobody listens to the sensor";
+    } else {
+      timeline_.set(lane::presence, now(), w[1] == "present" ? "present" : "away");
+      if (!laptop_.user_present(w[1] == "present")) note = "nobody listens to the sensor";
     }
   } else if (command == "input") {
+    timeline_.mark(lane::input, now(), "input");
     laptop_.input();
   } else if (command == "session") {
     report_delivery(laptop_.session(session_change_named(w[1])), &note);
@@ -154,6 +191,7 @@ void simulation::sensor_command(const step& s, std::string* note) {
     if (laptop_.service_started()) *note = "takes effect only before start";
   } else if (what == "add") {
     laptop_.add_sensor();
+    timeline_.set(lane::presence, now(), winsim::machine::sensor_presence(0) ? "present" : "away");
   } else if (what == "legacy") {
     laptop_.sensor_legacy();
   } else {  // interval
@@ -170,10 +208,14 @@ bool simulation::expect(const step& s) {
   if (what == "trace") {
     holds = [&] { return log_.find(s.text, &trace_cursor_); };
   } else if (what == "journal") {
-    holds = [&] { return find_from(winsim::machine::desktop_journal_texts(), s.text, &journal_cursor_); };
+    holds = [&] { return find_from(journal_, s.text, &journal_cursor_); };
   } else if (what == "display") {
     const bool on = w[2] == "on";
     holds = [on] { return winsim::machine::display_on() == on; };
+  } else if (what == "overlay") {
+    // show_news has read the journal just before.
+    const bool shown = w[2] == "shown";
+    holds = [this, shown] { return overlay_.shown() == shown; };
   } else if (what == "status") {
     const DWORD state = w[2] == "running" ? SERVICE_RUNNING : SERVICE_STOPPED;
     const bool check_exit = w.size() == 5;
@@ -198,7 +240,12 @@ bool simulation::expect(const step& s) {
     };
   }
   const auto started = steady_clock::now();
-  if (!show_until(holds, expect_timeout)) return false;
+  const std::string text = "line " + std::to_string(s.line) + ": " + s.source;
+  if (!show_until(holds, patience(s))) {
+    timeline_.expect(now(), text, false);
+    return false;
+  }
+  timeline_.expect(now(), text, true);
   std::ostringstream took;
   took << std::fixed << std::setprecision(3)
        << std::chrono::duration<double>(steady_clock::now() - started).count() << " s";
@@ -240,15 +287,7 @@ void simulation::show_until(steady_clock::time_point deadline) {
 }
 
 void simulation::show_news() {
-  log_.update();
-  const auto& traces = log_.lines();
-  for (; traces_shown_ < traces.size(); ++traces_shown_) {
-    const std::string& line = traces[traces_shown_];
-    const bool shown = trace_tags_.empty() || std::any_of(trace_tags_.begin(), trace_tags_.end(), [&](const auto& t) {
-                         return line.compare(0, t.size() + 2, "[" + t + "]") == 0;
-                       });
-    if (shown) print("trace", without_newlines(line));
-  }
+  show_traces();
 
   const auto statuses = winsim::machine::service_statuses();
   for (; statuses_shown_ < statuses.size(); ++statuses_shown_) {
@@ -256,6 +295,10 @@ void simulation::show_news() {
     print("scm", std::string(state_name(s.dwCurrentState)) + "  controls " + hex(s.dwControlsAccepted) +
                      "  exit code " + std::to_string(s.dwWin32ExitCode) + "  checkpoint " +
                      std::to_string(s.dwCheckPoint));
+    if (s.dwCurrentState == SERVICE_STOPPED) {
+      timeline_.set(lane::state, now(), "");
+      timeline_.set(lane::substate, now(), "");
+    }
   }
 
   const auto log = winsim::machine::event_log();
@@ -264,24 +307,70 @@ void simulation::show_news() {
     print("eventlog", without_newlines(strings.size() > 1 ? strings[1] : std::string()));
   }
 
-  const auto processes = winsim::machine::processes();
-  for (; processes_shown_ < processes.size(); ++processes_shown_) {
-    std::string text;
-    for (const auto& argument : processes[processes_shown_].arguments) {
-      const size_t slash = argument.find_last_of("/\\");
-      text += (text.empty() && slash != std::string::npos ? argument.substr(slash + 1) : argument) + " ";
+  show_processes();
+  show_journal();
+  show_desktop_state();
+}
+
+void simulation::show_traces() {
+  log_.update();
+  const auto& traces = log_.lines();
+  for (; traces_shown_ < traces.size(); ++traces_shown_) {
+    const std::string& line = traces[traces_shown_];
+    if (const auto state = state_of_line(line)) {
+      const double at = since_begin(log_.times()[traces_shown_]);
+      timeline_.set(lane::state, at, state->state);
+      timeline_.set(lane::substate, at, state->substate);
     }
-    print("process", without_newlines(text));
+    const bool shown = trace_tags_.empty() || std::any_of(trace_tags_.begin(), trace_tags_.end(), [&](const auto& t) {
+                         return line.compare(0, t.size() + 2, "[" + t + "]") == 0;
+                       });
+    if (shown) print("trace", without_newlines(line));
   }
+}
 
-  const auto journal = winsim::machine::desktop_journal_texts();
-  for (; journal_shown_ < journal.size(); ++journal_shown_) print("desktop", journal[journal_shown_]);
+void simulation::show_processes() {
+  for (const auto& p : winsim::machine::processes()) {
+    const std::string text = command_text(p);
+    if (p.start_order > last_start_shown_) {
+      last_start_shown_ = p.start_order;
+      print("process", text);
+      timeline_.run_started(since_begin(p.started_at), option_text(p));
+    }
+    if (!p.running && ends_shown_.insert(p.start_order).second) {
+      const std::string ending = p.terminated ? "terminated" : "exit " + std::to_string(p.exit_code);
+      print("ended", text + ": " + (p.terminated ? "terminated" : "exit code " + std::to_string(p.exit_code)));
+      timeline_.run_ended(since_begin(p.started_at), option_text(p), since_begin(p.ended_at), ending);
+    }
+  }
+}
 
+void simulation::show_journal() {
+  const auto entries = journal_reader_.take();
+  for (const auto& e : entries) {
+    print("desktop", e.text);
+    journal_.push_back(e.text);
+  }
+  for (const auto& change : overlay_.update(entries)) {
+    timeline_.set(lane::overlay, since_begin(journal_time(change.time_us)), overlay_.shown() ? "shown" : "");
+  }
+}
+
+void simulation::show_desktop_state() {
   const bool on = winsim::machine::display_on();
   if (on != display_on_) {
     display_on_ = on;
     print("display", on ? "on" : "off");
   }
+  timeline_.set(lane::display, now(), on ? "on" : "off");
+  const bool locked = winsim::machine::session_locked();
+  const bool remote = winsim::machine::remote_session();
+  timeline_.set(lane::session, now(), remote ? (locked ? "remote, locked" : "remote") : (locked ? "locked" : "unlocked"));
+  timeline_.set(lane::power, now(), winsim::machine::ac_line_status() == AC_LINE_OFFLINE ? "battery" : "mains");
+}
+
+double simulation::since_begin(steady_clock::time_point at) const {
+  return std::max(0.0, std::chrono::duration<double>(at - begin_).count());
 }
 
 void simulation::print(const std::string& source, const std::string& text) {

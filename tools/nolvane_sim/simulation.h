@@ -5,14 +5,18 @@
 #pragma once
 
 #include "laptop.h"
+#include "overlay_watch.h"
 #include "scenario.h"
 #include "service_log.h"
+#include "timeline.h"
 
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +32,8 @@ class simulation {
 
   // 0 when every expectation held and the service ended; 1 otherwise.
   int run(const std::vector<step>& steps);
+  // What happened over time, for the picture of the run.
+  const timeline& recorded() const { return timeline_; }
 
  private:
   void execute(const step& s);
@@ -41,6 +47,13 @@ class simulation {
   bool show_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   void show_until(std::chrono::steady_clock::time_point deadline);
   void print(const std::string& source, const std::string& text);
+  void show_traces();
+  void show_processes();
+  void show_journal();
+  void show_desktop_state();
+  // Seconds since the scenario began.
+  double since_begin(std::chrono::steady_clock::time_point at) const;
+  double now() const { return since_begin(std::chrono::steady_clock::now()); }
 
   std::ostream& out_;
   laptop laptop_;
@@ -54,9 +67,13 @@ class simulation {
   size_t traces_shown_ = 0;
   size_t statuses_shown_ = 0;
   size_t event_log_shown_ = 0;
-  size_t journal_shown_ = 0;
-  size_t processes_shown_ = 0;
+  uint64_t last_start_shown_ = 0;      // process records, by start order
+  std::set<uint64_t> ends_shown_;
   bool display_on_ = true;
+  winsim::machine::desktop_journal_reader journal_reader_;
+  std::vector<std::string> journal_;  // the texts read so far, for expectations
+  overlay_watch overlay_;
+  timeline timeline_;
   // Expectations of trace lines and journal entries match in order: each
   // searches after the line the one before matched.
   size_t trace_cursor_ = 0;

@@ -24,8 +24,8 @@
 namespace {
 
 using nolvane_sim::cycle_kind;
-using nolvane_soak::mib;
-using nolvane_soak::resources;
+using nolvane_sim::mib;
+using nolvane_sim::resources;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -140,7 +140,7 @@ int soak(size_t cycles) {
   winsim::machine::set_registry_dword("SOFTWARE\\Ostrel Works\\Nolvane\\ServiceStatus", "DeviceCompatibility", 1);
 
   const auto began = steady_clock::now();
-  const resources at_start = nolvane_soak::measure_now();
+  const resources at_start = nolvane_sim::measure_now();
   nolvane_sim::laptop laptop;
   nolvane_sim::service_log log;
   nolvane_sim::cycle_runner runner(laptop, log, step_timeout);
@@ -149,7 +149,7 @@ int soak(size_t cycles) {
     return 1;
   }
 
-  resources baseline = nolvane_soak::measure_at_rest(rest_window);
+  resources baseline = nolvane_sim::measure_at_rest(rest_window);
   tally counted;
   for (size_t number = 1; number <= cycles; ++number) {
     const cycle_kind kind = kind_of_cycle(number, cycles);
@@ -161,7 +161,7 @@ int soak(size_t cycles) {
     counted.count(kind, runner.steps());
     forget_the_past(log);
     if (number == std::min(warm_up_cycles, cycles)) {
-      const resources warm = nolvane_soak::measure_at_rest(rest_window);
+      const resources warm = nolvane_sim::measure_at_rest(rest_window);
       baseline.resident_kib = warm.resident_kib;
       baseline.heap_in_use_kib = warm.heap_in_use_kib;
     }
@@ -170,7 +170,7 @@ int soak(size_t cycles) {
                 << std::endl;
     }
   }
-  const resources after = nolvane_soak::measure_at_rest(rest_window);
+  const resources after = nolvane_sim::measure_at_rest(rest_window);
   const double took = seconds_since(began);
 
   std::cout << std::fixed << std::setprecision(1) << cycles << " cycles in " << took

@@ -1,5 +1,7 @@
 #include "reference_documents.h"
 
+#include "xml_text.h"
+
 #include <cctype>
 #include <set>
 #include <sstream>
@@ -9,6 +11,7 @@ namespace ostrel::settings_reference {
 namespace {
 
 using config::values::product_dword_entries;
+using nolvane_tools::xml_escaped;
 using config::values::product_string_entries;
 
 // No double hyphen: the note is also an XML comment.
@@ -34,20 +37,6 @@ std::string type_name(const documented_value& value) { return value.dword ? "REG
 
 std::string with_unit(const std::string& number, const documented_value& value) {
   return *value.text->unit ? number + " " + value.text->unit : number;
-}
-
-std::string xml_escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 std::vector<documented_value> values_with_role(value_role role) {

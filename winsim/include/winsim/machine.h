@@ -88,3 +88,6 @@ class scoped_machine {
 #if __has_include(<winsim/machine_sensor.h>)
 #include <winsim/machine_sensor.h>
 #endif
+#if __has_include(<winsim/machine_threads.h>)
+#include <winsim/machine_threads.h>
+#endif

@@ -75,14 +75,40 @@ void fail_desktop_call(const std::string& function, DWORD error, int times = -1)
 //                alpha=200|none show=3
 //   window_painted class=C background=..     its thread dispatched WM_PAINT
 //   window_hidden class=C
-//   window_destroyed class=C
+//   window_destroyed class=C                 DestroyWindow
+//   window_destroyed class=C by=process_end  the process ended with the window open
+//                                            (written by the process that saw the end)
 struct desktop_entry {
-  unsigned long long time_ms = 0;  // steady clock, comparable between processes
+  // Steady clock, comparable between processes.
+  unsigned long long time_ms = 0;
+  unsigned long long time_us = 0;  // the same time in microseconds
   int pid = 0;
   std::string text;
 };
 std::vector<desktop_entry> desktop_journal();
 std::vector<std::string> desktop_journal_texts();
+
+// Reads the journal as it grows, so that a long run never reads it whole
+// again, and waits for it to grow without looking again and again.
+class desktop_journal_reader {
+ public:
+  desktop_journal_reader();
+  ~desktop_journal_reader();
+  desktop_journal_reader(const desktop_journal_reader&) = delete;
+  desktop_journal_reader& operator=(const desktop_journal_reader&) = delete;
+
+  // The entries written since the last call (every entry at the first).
+  std::vector<desktop_entry> take();
+  // Blocks until entries that take() has not returned yet are there, or
+  // `timeout_ms` has passed; true when they are.
+  bool wait(DWORD timeout_ms);
+
+ private:
+  bool has_news() const;
+
+  unsigned long long offset_ = 0;  // of the journal file read so far
+  int watch_ = -1;                 // notifies changes in the machine's desktop directory
+};
 
 // Windows created and not destroyed by processes that are still running.
 size_t open_window_count();

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct trace_event {
   ULONGLONG keyword = 0;
   std::vector<std::string> field_names;
   std::string message;  // the "Message" field, when the event has one
+  // When the session received it, as ETW stamps every event.
+  std::chrono::steady_clock::time_point time;
 };
 
 // Starts the one trace session, enabling every provider (registered now or
@@ -32,6 +35,11 @@ std::vector<std::string> trace_messages();
 // The "Message" texts, in order, removed from the session: what a long run
 // reads as it goes, so that the session keeps only what came since.
 std::vector<std::string> take_trace_messages();
+// The same for whole events.
+std::vector<trace_event> take_trace_events();
+// Blocks until the session holds events not taken yet, or `timeout_ms` has
+// passed; true when it does.
+bool wait_for_trace_events(DWORD timeout_ms);
 void clear_trace_events();
 
 // Number of providers registered now, and the traits blob last set for the

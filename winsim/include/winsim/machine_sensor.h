@@ -14,6 +14,7 @@
 #include <sensorsapi.h>
 #include <sensors.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +94,12 @@ void set_sensor_legacy(size_t sensor, bool legacy);
 size_t sensor_report_count(size_t sensor);
 // True while some ISensor of this sensor has an event sink registered.
 bool sensor_has_event_sink(size_t sensor);
+// When the sensor last got its first sink or lost its last one (steady
+// clock; the epoch when it never had one).
+std::chrono::steady_clock::time_point sensor_event_sink_changed_at(size_t sensor);
+// Blocks until the sensor has a sink (`registered`) or has none, or
+// `timeout_ms` has passed; true when it is so.
+bool wait_for_sensor_event_sink(size_t sensor, bool registered, DWORD timeout_ms);
 
 // Deliveries run on a thread of the simulated Sensor API, like Windows'
 // callbacks, and reach every sink registered on the sensor. A delivery first

@@ -5,18 +5,24 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <sstream>
 #include <vector>
+#include <algorithm>
 
 namespace winsim::detail::desktop {
 namespace {
@@ -24,6 +30,7 @@ namespace {
 // Used when no machine directory is set: the desktop is this process's own.
 struct local_desktop {
   std::mutex mutex;
+  std::condition_variable journal_grew;
   state_map state;
   std::vector<std::string> journal;
 };
@@ -175,14 +182,22 @@ unsigned long long now_ms() {
           .count());
 }
 
-void journal(const std::string& text) {
-  const std::string line =
-      std::to_string(now_ms()) + " " + std::to_string(static_cast<int>(::getpid())) + " " + text + "\n";
+unsigned long long now_us() {
+  return static_cast<unsigned long long>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+void journal(const std::string& text) { journal_as(static_cast<int>(::getpid()), text); }
+
+void journal_as(int pid, const std::string& text) {
+  const std::string line = std::to_string(now_us()) + " " + std::to_string(pid) + " " + text + "\n";
   const std::string dir = desktop_directory();
   if (dir.empty()) {
     auto& d = local();
     std::lock_guard<std::mutex> lock(d.mutex);
     d.journal.push_back(line);
+    d.journal_grew.notify_all();
     return;
   }
   // One write on an O_APPEND descriptor: lines of concurrent processes never mix.
@@ -191,6 +206,42 @@ void journal(const std::string& text) {
   ssize_t written = ::write(fd, line.data(), line.size());
   (void)written;
   ::close(fd);
+}
+
+namespace {
+
+std::string open_windows_file(const std::string& dir, int pid) { return dir + "/windows." + std::to_string(pid); }
+
+}  // namespace
+
+void publish_open_windows(const std::vector<std::string>& classes) {
+  const std::string dir = desktop_directory();
+  if (dir.empty()) return;  // a desktop of its own: nobody else sees the windows
+  const std::string path = open_windows_file(dir, static_cast<int>(::getpid()));
+  if (classes.empty()) {
+    ::unlink(path.c_str());
+    return;
+  }
+  std::string content;
+  for (const auto& name : classes) content += name + "\n";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t written = ::write(fd, content.data(), content.size());
+  (void)written;
+  ::close(fd);
+}
+
+void end_windows_of(int pid) {
+  const std::string dir = machine_directory();
+  if (dir.empty()) return;
+  const std::string path = open_windows_file(dir + "/desktop", pid);
+  std::ifstream file(path);
+  if (!file.is_open()) return;
+  std::string name;
+  while (std::getline(file, name)) {
+    if (!name.empty()) journal_as(pid, "window_destroyed class=" + name + " by=process_end");
+  }
+  ::unlink(path.c_str());
 }
 
 bool should_fail(const char* function, DWORD* error) {
@@ -334,32 +385,123 @@ void fail_desktop_call(const std::string& function, DWORD error, int times) {
   });
 }
 
-std::vector<desktop_entry> desktop_journal() {
+namespace {
+
+std::optional<desktop_entry> parse_entry(const std::string& line) {
+  unsigned long long time_us = 0;
+  int pid = 0;
+  int consumed = 0;
+  if (std::sscanf(line.c_str(), "%llu %d %n", &time_us, &pid, &consumed) != 2) return std::nullopt;
+  desktop_entry entry;
+  entry.time_us = time_us;
+  entry.time_ms = time_us / 1000;
+  entry.pid = pid;
+  entry.text = line.substr(static_cast<size_t>(consumed));
+  while (!entry.text.empty() && entry.text.back() == '\n') entry.text.pop_back();
+  return entry;
+}
+
+std::string journal_path(const std::string& machine) { return machine + "/desktop/journal"; }
+
+// The entries from `*offset` on (bytes of the journal file, or lines of a
+// desktop of this process's own); moves the offset past them. A line still
+// being written stays for the next read.
+std::vector<desktop_entry> journal_from(unsigned long long* offset) {
   std::vector<std::string> lines;
   const std::string machine = detail::machine_directory();
   if (machine.empty()) {
     auto& d = desktop::local();
     std::lock_guard<std::mutex> lock(d.mutex);
-    lines = d.journal;
+    for (size_t i = static_cast<size_t>(*offset); i < d.journal.size(); ++i) lines.push_back(d.journal[i]);
+    *offset = d.journal.size();
   } else {
-    std::ifstream file(machine + "/desktop/journal");
-    std::string line;
-    while (std::getline(file, line)) lines.push_back(line + "\n");
+    const int fd = ::open(journal_path(machine).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      std::string content;
+      char buffer[8192];
+      off_t at = static_cast<off_t>(*offset);
+      for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+        at += n;
+      }
+      ::close(fd);
+      size_t begin = 0;
+      for (size_t end = content.find('\n'); end != std::string::npos; end = content.find('\n', begin)) {
+        lines.push_back(content.substr(begin, end + 1 - begin));
+        begin = end + 1;
+      }
+      *offset += begin;
+    }
   }
   std::vector<desktop_entry> entries;
   for (const auto& line : lines) {
-    desktop_entry entry;
-    unsigned long long time = 0;
-    int pid = 0;
-    int consumed = 0;
-    if (std::sscanf(line.c_str(), "%llu %d %n", &time, &pid, &consumed) != 2) continue;
-    entry.time_ms = time;
-    entry.pid = pid;
-    entry.text = line.substr(static_cast<size_t>(consumed));
-    while (!entry.text.empty() && entry.text.back() == '\n') entry.text.pop_back();
-    entries.push_back(std::move(entry));
+    if (auto entry = parse_entry(line)) entries.push_back(std::move(*entry));
   }
   return entries;
+}
+
+}  // namespace
+
+std::vector<desktop_entry> desktop_journal() {
+  unsigned long long from_start = 0;
+  return journal_from(&from_start);
+}
+
+desktop_journal_reader::desktop_journal_reader() {
+  const std::string dir = desktop::desktop_directory();
+  if (dir.empty()) return;
+  watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch_ >= 0 && ::inotify_add_watch(watch_, dir.c_str(), IN_MODIFY | IN_CREATE) < 0) {
+    ::close(watch_);
+    watch_ = -1;
+  }
+}
+
+desktop_journal_reader::~desktop_journal_reader() {
+  if (watch_ >= 0) ::close(watch_);
+}
+
+std::vector<desktop_entry> desktop_journal_reader::take() { return journal_from(&offset_); }
+
+bool desktop_journal_reader::has_news() const {
+  const std::string machine = detail::machine_directory();
+  if (machine.empty()) {
+    auto& d = desktop::local();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    return d.journal.size() > offset_;
+  }
+  struct stat st {};
+  return ::stat(journal_path(machine).c_str(), &st) == 0 && static_cast<unsigned long long>(st.st_size) > offset_;
+}
+
+bool desktop_journal_reader::wait(DWORD timeout_ms) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
+  if (detail::machine_directory().empty()) {
+    auto& d = desktop::local();
+    std::unique_lock<std::mutex> lock(d.mutex);
+    return d.journal_grew.wait_until(lock, deadline, [&] { return d.journal.size() > offset_; });
+  }
+  for (;;) {
+    // Changes after this look wake the poll below: the watch is older than it.
+    if (has_news()) return true;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now()).count();
+    if (left <= 0) return false;
+    if (watch_ < 0) {
+      // No way to be told; look again a little later.
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(left, 5)));
+      continue;
+    }
+    pollfd watched{watch_, POLLIN, 0};
+    if (::poll(&watched, 1, static_cast<int>(std::min<long long>(left, 60000))) > 0) {
+      char events[4096];
+      while (::read(watch_, events, sizeof events) > 0) {
+      }
+    }
+  }
 }
 
 std::vector<std::string> desktop_journal_texts() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace winsim::detail::desktop {
 
@@ -38,8 +39,21 @@ unsigned long long number_or(const state_map& state, const std::string& key, uns
 // Milliseconds of the steady clock, the same in every process.
 unsigned long long now_ms();
 
+// Microseconds of the same clock, for the journal's times.
+unsigned long long now_us();
+
 // Appends one line for an action of this process.
 void journal(const std::string& text);
+// Appends one line for an action of process `pid` (the system acting for it).
+void journal_as(int pid, const std::string& text);
+
+// The classes of this process's open windows, one per window, kept where the
+// system finds them when the process ends (see end_windows_of).
+void publish_open_windows(const std::vector<std::string>& classes);
+// Process `pid` has ended: as Windows destroys the windows of a process that
+// ends, each window it still had is journalled as destroyed, by the process
+// that saw the end.
+void end_windows_of(int pid);
 
 // True (and the error) when `function` is set to fail, in this process
 // (machine::fail_call) or on the whole machine (machine::fail_desktop_call).

@@ -97,6 +97,13 @@ void wake_waiters() {
   winsim::detail::notify_waiters();
 }
 
+// The classes of every window of this process; call with `mutex` held.
+std::vector<std::string> open_window_classes(const desktop_windows& s) {
+  std::vector<std::string> classes;
+  for (const auto& [value, w] : s.windows) classes.push_back(w.window_class->name);
+  return classes;
+}
+
 window_data* find_window(desktop_windows& s, HWND window) {
   auto it = s.windows.find(reinterpret_cast<uintptr_t>(window));
   return it == s.windows.end() ? nullptr : &it->second;
@@ -177,6 +184,7 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR, DWORD sty
   HWND handle = nullptr;
   std::string created;
   std::string shown;
+  std::vector<std::string> open_classes;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     std::shared_ptr<window_class_data> found;
@@ -209,7 +217,11 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR, DWORD sty
     if (w.visible) shown = "window_shown " + describe(w);
     s.windows.emplace(value, std::move(w));
     handle = reinterpret_cast<HWND>(value);
+    open_classes = open_window_classes(s);
   }
+  // Known before it is journalled, so that a process killed in between
+  // never leaves a window that was created and never ends.
+  desktop::publish_open_windows(open_classes);
   desktop::journal(created);
   if (!shown.empty()) {
     desktop::journal(shown);
@@ -222,6 +234,7 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR, DWORD sty
 BOOL WINAPI DestroyWindow(HWND window) {
   auto& s = windows_state();
   std::string text;
+  std::vector<std::string> open_classes;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     window_data* w = find_window(s, window);
@@ -240,8 +253,12 @@ BOOL WINAPI DestroyWindow(HWND window) {
       it = it->hwnd == window ? queue.posted.erase(it) : it + 1;
     }
     s.windows.erase(reinterpret_cast<uintptr_t>(window));
+    open_classes = open_window_classes(s);
   }
+  // Journalled first: a process killed in between may see its window end
+  // twice, never not at all.
   desktop::journal(text);
+  desktop::publish_open_windows(open_classes);
   return TRUE;
 }
 

@@ -5,6 +5,7 @@
 #include <evntprov.h>
 #include <winsim/machine.h>
 
+#include <condition_variable>
 #include <map>
 
 namespace {
@@ -31,6 +32,7 @@ struct etw_state {
   REGHANDLE next = 1;
   session current;
   std::vector<trace_event> events;
+  std::condition_variable events_arrived;
 };
 
 etw_state& state() {
@@ -153,6 +155,7 @@ ULONG WINAPI EventWriteTransfer(REGHANDLE reg_handle, PCEVENT_DESCRIPTOR descrip
   if (st.current.level != 0 && descriptor->Level > st.current.level) return ERROR_SUCCESS;
 
   trace_event event;
+  event.time = std::chrono::steady_clock::now();
   event.level = descriptor->Level;
   event.channel = descriptor->Channel;
   event.keyword = descriptor->Keyword;
@@ -177,6 +180,7 @@ ULONG WINAPI EventWriteTransfer(REGHANDLE reg_handle, PCEVENT_DESCRIPTOR descrip
     }
   }
   st.events.push_back(std::move(event));
+  st.events_arrived.notify_all();
   return ERROR_SUCCESS;
 }
 
@@ -227,13 +231,22 @@ std::vector<std::string> trace_messages() {
   return messages;
 }
 
-std::vector<std::string> take_trace_messages() {
+std::vector<trace_event> take_trace_events() {
   std::vector<trace_event> taken;
-  {
-    auto& st = state();
-    std::lock_guard<std::mutex> lock(st.mutex);
-    taken.swap(st.events);
-  }
+  auto& st = state();
+  std::lock_guard<std::mutex> lock(st.mutex);
+  taken.swap(st.events);
+  return taken;
+}
+
+bool wait_for_trace_events(DWORD timeout_ms) {
+  auto& st = state();
+  std::unique_lock<std::mutex> lock(st.mutex);
+  return st.events_arrived.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return !st.events.empty(); });
+}
+
+std::vector<std::string> take_trace_messages() {
+  std::vector<trace_event> taken = take_trace_events();
   std::vector<std::string> messages;
   messages.reserve(taken.size());
   for (auto& e : taken) messages.push_back(std::move(e.message));

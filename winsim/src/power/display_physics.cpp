@@ -5,6 +5,7 @@
 // power-setting notification through the simulated SCM (0 off, 1 on).
 #include "desktop/desktop_state.h"
 #include "kernel/kernel_object.h"
+#include "kernel/simulation_threads.h"
 
 #include <winsim/machine.h>
 
@@ -72,6 +73,7 @@ bool step(bool was_on) {
 }
 
 void run(physics* p, std::chrono::milliseconds interval) {
+  const winsim::detail::simulation_thread the_os;
   bool on = winsim::machine::display_on();
   std::unique_lock<std::mutex> lock(p->mutex);
   while (!p->stop) {

@@ -5,6 +5,8 @@
 // reset, which also ends any child still running (the machine it ran on is
 // gone).
 #include "process/process_internal.h"
+#include "desktop/desktop_state.h"
+#include "kernel/simulation_threads.h"
 #include "terminal/token.h"
 
 #include <fcntl.h>
@@ -102,11 +104,15 @@ DWORD exit_code_for_signal(int signal) {
 }
 
 void reap(child* c) {
+  const simulation_thread the_kernel;
   siginfo_t info{};
   int r;
   do {
     r = ::waitid(P_PID, static_cast<id_t>(c->pid), &info, WEXITED | WNOWAIT);
   } while (r != 0 && errno == EINTR);
+  // Windows destroys the windows of a process that ends before its
+  // handle is signalled.
+  desktop::end_windows_of(static_cast<int>(c->pid));
   DWORD code = 1;
   bool killed_on_request = false;
   {

@@ -10,6 +10,7 @@
 #include <sensorsapi.h>
 #include <winsim/machine_sensor.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -54,10 +55,13 @@ struct sensor_model {
   SensorState state = SENSOR_STATE_NOT_AVAILABLE;
   report_content data;
   std::vector<registration> sinks;
+  // When `sinks` last went from empty to not empty or back.
+  std::chrono::steady_clock::time_point sinks_changed_at{};
 };
 
 struct sensor_api_state {
   std::mutex mutex;
+  std::condition_variable sinks_changed;
   std::vector<std::shared_ptr<sensor_model>> sensors;
   std::map<std::string, size_t> calls;
   std::set<std::string> null_answers;
@@ -284,6 +288,7 @@ class sim_sensor final : public sim_object<ISensor> {
     {
       std::lock_guard<std::mutex> lock(api().mutex);
       auto& sinks = model_->sinks;
+      const bool had_sinks = !sinks.empty();
       auto it = sinks.begin();
       while (it != sinks.end() && it->sensor != this) ++it;
       if (sink != nullptr) sink->AddRef();
@@ -298,6 +303,10 @@ class sim_sensor final : public sim_object<ISensor> {
       } else if (sink != nullptr) {
         AddRef();
         sinks.push_back({this, sink});
+      }
+      if (had_sinks != !sinks.empty()) {
+        model_->sinks_changed_at = std::chrono::steady_clock::now();
+        api().sinks_changed.notify_all();
       }
     }
     // Outside the lock: a sink's last release runs the program's code.
@@ -583,6 +592,20 @@ bool sensor_has_event_sink(size_t sensor) {
   auto model = model_at(sensor);
   std::lock_guard<std::mutex> lock(api().mutex);
   return !model->sinks.empty();
+}
+
+std::chrono::steady_clock::time_point sensor_event_sink_changed_at(size_t sensor) {
+  auto model = model_at(sensor);
+  std::lock_guard<std::mutex> lock(api().mutex);
+  return model->sinks_changed_at;
+}
+
+bool wait_for_sensor_event_sink(size_t sensor, bool registered, DWORD timeout_ms) {
+  auto model = model_at(sensor);
+  auto& s = api();
+  std::unique_lock<std::mutex> lock(s.mutex);
+  return s.sinks_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                  [&] { return model->sinks.empty() != registered; });
 }
 
 std::optional<HRESULT> deliver_state_changed(size_t sensor, SensorState state) {

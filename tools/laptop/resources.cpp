@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-namespace nolvane_soak {
+namespace nolvane_sim {
 namespace {
 
 // A "Name:   value ..." field of /proc/self/status.
@@ -37,6 +37,8 @@ resources measure_now() {
   r.threads = status_field("Threads");
   r.children = winsim::machine::running_process_count();
   r.resident_kib = status_field("VmRSS");
+  r.resident_anon_kib = status_field("RssAnon");
+  r.resident_file_kib = status_field("RssFile");
   r.heap_in_use_kib = mallinfo2().uordblks / 1024;
   return r;
 }
@@ -53,6 +55,8 @@ resources measure_at_rest(std::chrono::milliseconds window) {
     least.threads = std::min(least.threads, now.threads);
     least.children = std::min(least.children, now.children);
     least.resident_kib = std::min(least.resident_kib, now.resident_kib);
+    least.resident_anon_kib = std::min(least.resident_anon_kib, now.resident_anon_kib);
+    least.resident_file_kib = std::min(least.resident_file_kib, now.resident_file_kib);
     least.heap_in_use_kib = std::min(least.heap_in_use_kib, now.heap_in_use_kib);
   }
   return least;
@@ -64,4 +68,4 @@ std::string mib(size_t kib) {
   return text;
 }
 
-}  // namespace nolvane_soak
+}  // namespace nolvane_sim

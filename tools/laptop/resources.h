@@ -1,4 +1,4 @@
-// What the soak's process holds: the simulation's open kernel handles, its
+// What a process running the service on the simulated laptop holds: the simulation's open kernel handles, its
 // Sensor API objects and armed registry notifications, the process's
 // threads, the daemon children still running, memory.
 #pragma once
@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace nolvane_soak {
+namespace nolvane_sim {
 
 struct resources {
   size_t handles = 0;
@@ -16,6 +16,8 @@ struct resources {
   size_t threads = 0;
   size_t children = 0;
   size_t resident_kib = 0;
+  size_t resident_anon_kib = 0;  // of it: the process's own pages (heap, stacks, allocator arenas)
+  size_t resident_file_kib = 0;  // of it: program and library pages read in
   size_t heap_in_use_kib = 0;  // what the allocator has handed out and not had back
 };
 
@@ -29,4 +31,4 @@ resources measure_at_rest(std::chrono::milliseconds window);
 
 std::string mib(size_t kib);
 
-}  // namespace nolvane_soak
+}  // namespace nolvane_sim
