@@ -143,10 +143,10 @@ DWORD service_status::handle_control(DWORD control, DWORD event_type, void* even
   struct returned {
     service_status& status;
     ~returned() {
-      {
-        std::lock_guard<std::mutex> lock(status.callback_mutex_);
-        --status.running_callbacks_;
-      }
+      // Signalled under the lock: the destructor may end this object as soon
+      // as it sees the count at zero, and must not end it under the signal.
+      std::lock_guard<std::mutex> lock(status.callback_mutex_);
+      --status.running_callbacks_;
       status.callback_returned_.notify_all();
     }
   } count_down{*this};

@@ -173,7 +173,9 @@ std::string read_text(const std::string& path) {
 class case_process {
  public:
   case_process(const fault_case& c, const std::string& directory) {
-    const std::string base = directory + "/" + std::to_string(++counter_);
+    std::string name = key(c);
+    std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+    const std::string base = directory + "/" + name;
     report_path_ = base + ".report";
     log_path_ = base + ".log";
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
@@ -220,7 +222,6 @@ class case_process {
   }
 
  private:
-  static inline int counter_ = 0;
   pid_t pid_ = -1;
   std::string report_path_;
   std::string log_path_;
@@ -230,14 +231,21 @@ class case_process {
 // Runs the planned cases a few at a time, in the order the tests ask for them.
 class case_pool {
  public:
+  // NOLVANE_FAULT_CASES names a directory that keeps every case's report and output.
   case_pool() {
+    if (const char* kept = std::getenv("NOLVANE_FAULT_CASES")) {
+      directory_ = kept;
+      keep_ = true;
+      std::filesystem::create_directories(directory_);
+      return;
+    }
     std::string pattern = (std::filesystem::temp_directory_path() / "nolvane-faults-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a directory for the cases");
     directory_ = pattern;
   }
   ~case_pool() {
     std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
+    if (!keep_) std::filesystem::remove_all(directory_, ignored);
   }
 
   const case_result& run_now(const fault_case& c) {
@@ -254,7 +262,9 @@ class case_pool {
       reap();
       while (running_.size() < parallel_cases() && next_ < queue_.size()) {
         const fault_case& start = queue_[next_++];
-        if (!results_[key(start)].finished) running_.emplace(key(start), case_process(start, directory_));
+        if (!results_[key(start)].finished && running_.count(key(start)) == 0) {
+          running_.emplace(key(start), case_process(start, directory_));
+        }
       }
       if (!results_[wanted].finished && running_.count(wanted) == 0) {
         running_.emplace(wanted, case_process(c, directory_));
@@ -289,6 +299,7 @@ class case_pool {
   }
 
   std::string directory_;
+  bool keep_ = false;
   std::map<std::string, fault_case> planned_cases_;
   std::vector<fault_case> queue_;
   size_t next_ = 0;

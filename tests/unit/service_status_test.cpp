@@ -243,6 +243,31 @@ TEST_F(ServiceStatusTest, AReplacementCanWaitUntilTheCallbackItReplacedHasReturn
   EXPECT_TRUE(stop.get().delivered);
 }
 
+// The service ends while the SCM thread still runs a handler (a STOP that
+// made service_main return): the object goes only after the handler has
+// left it.
+TEST_F(ServiceStatusTest, DestructionWaitsUntilARunningHandlerHasLeftTheObject) {
+  auto status = std::make_unique<service_status>("Nolvane");
+  std::promise<void> entered;
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  status->register_handler([&entered, released](DWORD, DWORD, void*) {
+    entered.set_value();
+    released.wait();
+  });
+  ASSERT_TRUE(status->report_running());
+  auto stop = std::async(std::launch::async, [] { return winsim::machine::send_control(SERVICE_CONTROL_STOP); });
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+
+  auto destroyed = std::async(std::launch::async, [&status] { status.reset(); });
+  // A destructor that does not wait returns within microseconds; 200 ms
+  // shows it even on a loaded machine (a slow one only passes late).
+  EXPECT_EQ(destroyed.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  release.set_value();
+  EXPECT_EQ(destroyed.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_TRUE(stop.get().delivered);
+}
+
 TEST_F(ServiceStatusTest, ReplacingTheCallbackNeitherWaitsForNorDestroysTheOneRunning) {
   service_status status("Nolvane");
   auto token = std::make_shared<int>(1);
