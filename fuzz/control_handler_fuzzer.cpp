@@ -1,8 +1,8 @@
 // Any control, event type and event data into the service's control handler,
 // the way the SCM's thread calls it: power-setting notifications with any
 // setting and data of any length (the buffer holds exactly the stated data),
-// session changes with their notification record, and power-status changes
-// with any AC line answer.
+// session changes of every kind with their notification record, and
+// power-status changes with any AC line answer.
 #include "common/process_flags.h"
 #include "host/service_control_handler.h"
 #include "state_machines/nolvane/event_queue.h"
@@ -21,6 +21,10 @@ const DWORD controls[] = {SERVICE_CONTROL_STOP, SERVICE_CONTROL_POWEREVENT, SERV
                           SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_SHUTDOWN};
 const DWORD power_events[] = {PBT_APMSUSPEND, PBT_APMRESUMESUSPEND, PBT_APMRESUMEAUTOMATIC,
                               PBT_APMPOWERSTATUSCHANGE, PBT_POWERSETTINGCHANGE};
+const DWORD session_changes[] = {WTS_CONSOLE_CONNECT,  WTS_CONSOLE_DISCONNECT, WTS_REMOTE_CONNECT,
+                                 WTS_REMOTE_DISCONNECT, WTS_SESSION_LOGON,     WTS_SESSION_LOGOFF,
+                                 WTS_SESSION_LOCK,     WTS_SESSION_UNLOCK,     WTS_SESSION_REMOTE_CONTROL,
+                                 WTS_SESSION_CREATE,   WTS_SESSION_TERMINATE};
 const GUID* const settings[] = {&GUID_CONSOLE_DISPLAY_STATE,       &GUID_ACDC_POWER_SOURCE,
                                 &GUID_BATTERY_PERCENTAGE_REMAINING, &GUID_MONITOR_POWER_ON,
                                 &GUID_SESSION_DISPLAY_STATUS,       &GUID_SYSTEM_AWAYMODE,
@@ -62,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (input.ConsumeBool()) winsim::machine::fail_call("GetSystemPowerStatus", ERROR_ACCESS_DENIED, 1);
 
   const DWORD control = pick(input, controls);
-  const DWORD event_type = pick(input, power_events);
+  const DWORD event_type =
+      control == SERVICE_CONTROL_SESSIONCHANGE ? pick(input, session_changes) : pick(input, power_events);
   std::unique_ptr<BYTE[]> data;
   if (input.ConsumeBool()) {
     const std::vector<BYTE> record = event_data(input, control);

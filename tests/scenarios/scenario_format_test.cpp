@@ -89,10 +89,13 @@ TEST(ScenarioFormat, MistakesNameTheirLine) {
   EXPECT_EQ(error_of("expect overlay gone within ever\n"), "line 1: 'ever' is not a time");
 
   // Only what the simulation can carry out: a number it can convert, a time its clock can hold.
-  // A zero byte inside a word does not end it early.
-  EXPECT_NE(error_of(std::string("firmware 1\0x\n", 13)), "no error");
-  EXPECT_NE(error_of(std::string("firmware \0\n", 11)), "no error");
-  EXPECT_NE(error_of(std::string("wait 1\0s\n", 9)), "no error");
+  // A zero byte inside a word does not end it early, nor the message that
+  // shows the word.
+  using namespace std::string_literals;
+  EXPECT_EQ(error_of("firmware 1\0x\n"s), "line 1: '1\\x00x' is not a number");
+  EXPECT_EQ(error_of("firmware \0\n"s), "line 1: '\\x00' is not a number");
+  EXPECT_EQ(error_of("wait 1\0s\n"s), "line 1: '1\\x00s' is not a time");
+  EXPECT_EQ(error_of("user \x1b[2J\n"), "line 1: unknown '\\x1b[2J' after 'user'");
   EXPECT_EQ(error_of("registry Nolvane\\X Y dword 99999999999999999999\n"),
             "line 1: '99999999999999999999' is not a number");
   for (const char* time : {"inf", "nan", "1e300", "1e9", "1e12ms"}) {

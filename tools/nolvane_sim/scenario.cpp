@@ -56,6 +56,24 @@ bool parse_number(const std::string& text, long long* value) {
   return true;
 }
 
+// A word as a message shows it: quoted, with control bytes as \xNN, since a
+// zero byte would end the message where the reader stops.
+std::string quoted(const std::string& word) {
+  static const char hex[] = "0123456789abcdef";
+  std::string text = "'";
+  for (const char c : word) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      text += "\\x";
+      text += hex[byte >> 4];
+      text += hex[byte & 0xf];
+    } else {
+      text += c;
+    }
+  }
+  return text + "'";
+}
+
 class line_checker {
  public:
   line_checker(const std::string& line, int number, std::vector<token> tokens, size_t first)
@@ -78,15 +96,15 @@ class line_checker {
     return text;
   }
   void words(step& s, size_t n) const {
-    if (count() != n) fail("expected " + std::to_string(n) + " words after '" + word(0) + "'");
+    if (count() != n) fail("expected " + std::to_string(n) + " words after " + quoted(word(0)));
     for (size_t i = 0; i < n; ++i) s.words.push_back(word(i));
   }
   void one_of(size_t i, const std::set<std::string>& allowed) const {
-    if (allowed.count(word(i)) == 0) fail("unknown '" + word(i) + "' after '" + word(i - 1) + "'");
+    if (allowed.count(word(i)) == 0) fail("unknown " + quoted(word(i)) + " after " + quoted(word(i - 1)));
   }
   void number(size_t i) const {
     long long ignored = 0;
-    if (!parse_number(word(i), &ignored)) fail("'" + word(i) + "' is not a number");
+    if (!parse_number(word(i), &ignored)) fail(quoted(word(i)) + " is not a number");
   }
 
  private:
@@ -129,7 +147,7 @@ void check_expect(const line_checker& c, step& s) {
     s.words = {"expect", "registry", c.word(2), c.word(3)};
     s.text = c.rest(4);
   } else {
-    c.fail("unknown expectation '" + what + "'");
+    c.fail("unknown expectation " + quoted(what));
   }
 }
 
@@ -145,7 +163,7 @@ void check_command(const line_checker& c, step& s) {
     if (c.count() == 3 && c.word(1) == "interval") {
       c.words(s, 3);
       double ignored = 0;
-      if (!parse_seconds(c.word(2), &ignored)) c.fail("'" + c.word(2) + "' is not a time");
+      if (!parse_seconds(c.word(2), &ignored)) c.fail(quoted(c.word(2)) + " is not a time");
     } else {
       c.words(s, 2);
       c.one_of(1, {"none", "add", "legacy"});
@@ -182,11 +200,11 @@ void check_command(const line_checker& c, step& s) {
   } else if (command == "wait") {
     c.words(s, 2);
     double ignored = 0;
-    if (!parse_seconds(c.word(1), &ignored)) c.fail("'" + c.word(1) + "' is not a time");
+    if (!parse_seconds(c.word(1), &ignored)) c.fail(quoted(c.word(1)) + " is not a time");
   } else if (command == "expect") {
     check_expect(c, s);
   } else {
-    c.fail("unknown command '" + command + "'");
+    c.fail("unknown command " + quoted(command));
   }
 }
 
