@@ -173,6 +173,7 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   // The display-off timer died with DIMMING.
   wait_for([&] { return clock_type::now() - dimmed > milliseconds(1200); }, milliseconds(2000));
   EXPECT_FALSE(log_.contains("cmd:OS_VIDEO_TIMER_SCREEN_OFF"));
+  rsm_.reset();  // its destructor stops the watcher through the action above, which reads this test's flag
 }
 
 TEST_F(RunningStateMachineTest, UserActivityRestartsTheDimTimerAndLeavesDimming) {
@@ -399,6 +400,7 @@ TEST_F(RunningStateMachineTest, AStateThatCannotBeEnteredLeavesTheMachineInTheOl
   EXPECT_EQ(state(), "USER_ABSENT");
   deliver(PROXIMITY_NEAR);
   EXPECT_EQ(state(), "USER_PRESENT");
+  rsm_.reset();  // its destructor stops the watcher through the action above, which reads this test's flag
 }
 
 TEST_F(RunningStateMachineTest, ZeroTimeToDimPushesTheTimeoutAtOnceFromTheMachineThread) {
