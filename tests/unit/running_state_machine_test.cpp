@@ -160,6 +160,7 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   capture_.clear();
   hold_watcher_stop = true;
   deliver(PROXIMITY_NEAR);
+  hold_watcher_stop = false;
   EXPECT_EQ(state(), "USER_PRESENT");
   // Entry of USER_PRESENT first, then the exit of DIMMING.
   EXPECT_EQ(log_.commands_since(from),
