@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <winsim/machine.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 
@@ -130,6 +131,17 @@ TEST_F(RunningStateMachineTest, TypicalLeaveDimsThenTurnsTheDisplayOffAfterTheDi
 }
 
 TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimming) {
+  // On the way out of DIMMING, USER_PRESENT's first entry action (stopping
+  // the watcher) is held until the display-off timer would have fired, as a
+  // slow daemon run does on a loaded machine: the display must not go off
+  // in front of the user who has just come back.
+  std::atomic<bool> hold_watcher_stop{false};
+  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
+      .WillByDefault([&](const output_signal_package&) {
+        if (hold_watcher_stop) log_.wait_for_entry("cmd:OS_VIDEO_TIMER_SCREEN_OFF", milliseconds(1500));
+        log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
+        return true;
+      });
   // Each return below must reach the machine before the state's timer runs
   // out: 1 s leaves this thread that much room on a loaded machine.
   create_present(short_timers(1000, 1000));
@@ -146,7 +158,9 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   const auto dimmed = enter_dimming();
   from = log_.size();
   capture_.clear();
+  hold_watcher_stop = true;
   deliver(PROXIMITY_NEAR);
+  hold_watcher_stop = false;
   EXPECT_EQ(state(), "USER_PRESENT");
   // Entry of USER_PRESENT first, then the exit of DIMMING.
   EXPECT_EQ(log_.commands_since(from),
@@ -160,6 +174,7 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   // The display-off timer died with DIMMING.
   wait_for([&] { return clock_type::now() - dimmed > milliseconds(1200); }, milliseconds(2000));
   EXPECT_FALSE(log_.contains("cmd:OS_VIDEO_TIMER_SCREEN_OFF"));
+  rsm_.reset();  // its destructor stops the watcher through the action above, which reads this test's flag
 }
 
 TEST_F(RunningStateMachineTest, UserActivityRestartsTheDimTimerAndLeavesDimming) {
@@ -386,6 +401,7 @@ TEST_F(RunningStateMachineTest, AStateThatCannotBeEnteredLeavesTheMachineInTheOl
   EXPECT_EQ(state(), "USER_ABSENT");
   deliver(PROXIMITY_NEAR);
   EXPECT_EQ(state(), "USER_PRESENT");
+  rsm_.reset();  // its destructor stops the watcher through the action above, which reads this test's flag
 }
 
 TEST_F(RunningStateMachineTest, ZeroTimeToDimPushesTheTimeoutAtOnceFromTheMachineThread) {

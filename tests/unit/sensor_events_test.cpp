@@ -169,7 +169,10 @@ TEST_F(SensorEventsTest, LegacyReportsAreDistrustedForAHundredMillisecondsAfterA
     ASSERT_TRUE(test::wait_for([&] { return GetTickCount() - before_change >= 50; }));
     trace_.clear();
     ASSERT_EQ(data(legacy_report(true)), S_OK);
-    if (GetTickCount() - before_change >= 100) continue;
+    if (GetTickCount() - before_change >= 100) {
+      recorded_.take();  // too late to be filtered: the report went through
+      continue;
+    }
     EXPECT_EQ(recorded_.take(), events{});
     EXPECT_EQ(trace_.count_containing("[wse] [update_sensor_data] Filtering out data due to timestamp "), 1u);
     checked = true;

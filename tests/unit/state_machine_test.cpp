@@ -189,7 +189,11 @@ TEST_F(StateMachineTest, TraceLineAndStateVectorAfterEveryEvent) {
   const size_t vectors = engine_.sent().size();
   deliver(START_SENSOR);
   EXPECT_EQ(engine_.sent().size(), vectors + 1);
-  EXPECT_EQ(capture_.messages(), std::vector<std::string>{"[sm] state_machine::handle_incoming_event: START_SENSOR\n"});
+  // The running machine's pause task logs on its own thread whenever it likes.
+  auto lines = capture_.messages();
+  lines.erase(std::remove_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("[sm] ", 0) != 0; }),
+              lines.end());
+  EXPECT_EQ(lines, std::vector<std::string>{"[sm] state_machine::handle_incoming_event: START_SENSOR\n"});
 
   // The same event again but with a sub-state change: the trace line comes, the handling lines do not.
   deliver(PROXIMITY_FAR);

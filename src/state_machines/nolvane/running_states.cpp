@@ -33,6 +33,8 @@ state_dimming::state_dimming(const state_action& entry, state_action on_timer, s
   if (entry) entry();
 }
 
+void state_dimming::stop_timer() { timer_.reset(); }
+
 state_dimming::~state_dimming() {
   trace_line(log_level::info, "rsm") << "leave state_dimming\n";
   // The display-off timer is stopped before the screen is brightened again:

@@ -16,6 +16,10 @@ class state_i {
   virtual ~state_i() = default;
   // Keyboard or mouse use while this state is current.
   virtual void on_user_activity() {}
+  // The machine is leaving this state: a timer whose action acts on the
+  // desktop stops here, since the exit action runs only after the next
+  // state's entry actions.
+  virtual void stop_timer() {}
 };
 
 }  // namespace ostrel
@@ -49,6 +53,8 @@ class state_dimming : public ostrel::state_i {
  public:
   state_dimming(const state_action& entry, state_action on_timer, state_action exit, uint32_t milliseconds);
   ~state_dimming() override;
+  // Waits for a display-off action already running; none starts after it.
+  void stop_timer() override;
 
  private:
   std::unique_ptr<timeout> timer_;  // stopped before the exit action runs
