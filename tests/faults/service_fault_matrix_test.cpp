@@ -497,11 +497,11 @@ INSTANTIATE_TEST_SUITE_P(StartUpAndOneLeave, ServiceFaultMatrix, ::testing::Valu
 void PrintTo(const fault_case& c, std::ostream* out) { *out << key(c); }
 
 // The case process: runs one case and writes what it saw.
-int run_case_process(const std::string& spec, const std::string& report_path) {
+int run_case_process(const std::string& case_fields, const std::string& report_path) {
   // A matrix that is ended (a test time-out) takes its cases with it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   fault_case c;
-  std::istringstream fields(spec);
+  std::istringstream fields(case_fields);
   std::string call;
   std::string error;
   std::getline(fields, c.function, ',');
@@ -522,14 +522,14 @@ int run_case_process(const std::string& spec, const std::string& report_path) {
 }  // namespace ostrel::test
 
 int main(int argc, char** argv) {
-  std::string spec;
+  std::string case_fields;
   std::string report_path;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--fault-case=", 0) == 0) spec = arg.substr(13);
+    if (arg.rfind("--fault-case=", 0) == 0) case_fields = arg.substr(13);
     if (arg.rfind("--fault-report=", 0) == 0) report_path = arg.substr(15);
   }
-  if (!report_path.empty()) return ostrel::test::run_case_process(spec, report_path);
+  if (!report_path.empty()) return ostrel::test::run_case_process(case_fields, report_path);
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new ostrel::test::matrix_summary);
   return RUN_ALL_TESTS();
