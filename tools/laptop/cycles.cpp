@@ -10,6 +10,18 @@ using std::chrono::steady_clock;
 
 constexpr milliseconds poll_interval(2);
 
+// Polls `done` until it holds or `timeout` has passed; the last look is at
+// the deadline.
+template <typename Condition>
+bool poll_until(Condition done, milliseconds timeout) {
+  const auto deadline = steady_clock::now() + timeout;
+  while (!done()) {
+    if (steady_clock::now() >= deadline) return done();
+    std::this_thread::sleep_for(poll_interval);
+  }
+  return true;
+}
+
 const char* const user_settings_ac = "SOFTWARE\\Ostrel Works\\Nolvane\\UserSettings\\PluggedIn";
 // Two waits before dimming, both far longer than any cycle keeps the user away.
 constexpr DWORD lock_screen_timeouts[] = {45, 46};
@@ -118,12 +130,8 @@ std::string cycle_runner::finish_cycle() {
   // The user is present: neither the activity watcher's monitor nor the dim
   // overlay has a reason to be there (a terminated child takes a moment to
   // be reaped).
-  const auto deadline = steady_clock::now() + step_timeout_;
-  while (monitor_running() || winsim::machine::open_window_count() != 0) {
-    if (steady_clock::now() >= deadline) {
-      return monitor_running() ? "ended with the activity monitor running" : "ended with the dim overlay shown";
-    }
-    std::this_thread::sleep_for(poll_interval);
+  if (!poll_until([&] { return !monitor_running() && winsim::machine::open_window_count() == 0; }, step_timeout_)) {
+    return monitor_running() ? "ended with the activity monitor running" : "ended with the dim overlay shown";
   }
   return {};
 }
@@ -145,10 +153,8 @@ std::string cycle_runner::input_while_away() {
   if (!step("user away", [&] { machine_.user_present(false); }, {"", running("USER_ABSENT")})) return failure_;
   // Input before the activity monitor's first reading would be part of it,
   // not news to it.
-  const auto first_reading = steady_clock::now() + step_timeout_;
-  while (winsim::machine::last_input_queries() == readings) {
-    if (steady_clock::now() >= first_reading) return "input: the activity monitor never read the last input";
-    std::this_thread::sleep_for(poll_interval);
+  if (!poll_until([&] { return winsim::machine::last_input_queries() != readings; }, step_timeout_)) {
+    return "input: the activity monitor never read the last input";
   }
   return run_steps({{"input", [&] { machine_.input(); }, {"Resetting dim timer done", std::nullopt}},
                     {"user back", [&] { machine_.user_present(true); }, {"", settled}}});
