@@ -33,25 +33,25 @@ EXPLICIT_ACCESS_A users_read_write_entry() {
 
 // Copies one value from `from` to `to` unless the target already has it.
 void copy_value(const registry_key& from, const registry_key& to, const std::string& name) {
-  if (RegQueryValueExA(to.handle, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+  if (RegQueryValueExA(to.handle.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
     trace_line(log_level::info, tag) << "Registry value " << name << " already exists in " << to.path;
     return;
   }
   trace_line(log_level::info, tag) << "Copy " << name << " from " << from.path << " to " << to.path;
   DWORD type = 0;
-  if (RegQueryValueExA(from.handle, name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) type = 0;
+  if (RegQueryValueExA(from.handle.get(), name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) type = 0;
 
   if (type == REG_DWORD) {
     trace_line(log_level::info, tag) << "Read registry value: " << name;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    LSTATUS status = RegGetValueA(from.handle, nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size);
+    LSTATUS status = RegGetValueA(from.handle.get(), nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size);
     if (status != ERROR_SUCCESS) {
       trace_line(log_level::error, tag) << "Failed to read registry value " << name << ": " << status;
       return;
     }
     trace_line(log_level::info, tag) << "Write registry value: " << name << " = " << value;
-    status = RegSetValueExA(to.handle, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    status = RegSetValueExA(to.handle.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                             sizeof(value));
     if (status != ERROR_SUCCESS) {
       trace_line(log_level::error, tag) << "Failed to write registry value " << name << ": " << status;
@@ -64,32 +64,81 @@ void copy_value(const registry_key& from, const registry_key& to, const std::str
   }
 }
 
-}  // namespace
-
-key_handle::key_handle(key_handle&& other) noexcept
-    : key_(std::exchange(other.key_, invalid_key())), valid_(std::exchange(other.valid_, false)) {}
-
-key_handle& key_handle::operator=(key_handle&& other) noexcept {
-  if (this != &other) {
-    reset();
-    key_ = std::exchange(other.key_, invalid_key());
-    valid_ = std::exchange(other.valid_, false);
+// Opens the target of a copy, or creates it. An existing key loses whatever
+// explicit entries it had.
+bool open_or_create_target(registry_key& to) {
+  // The target's rights are rewritten, so its handle needs WRITE_DAC.
+  if (open_key(to, read_write_access | WRITE_DAC)) {
+    ACL default_access{};
+    if (!InitializeAcl(&default_access, sizeof(ACL), ACL_REVISION) || !set_permissions(to, &default_access)) {
+      trace_line(log_level::error, tag) << "Failed to set permissions";
+      return false;
+    }
+    return true;
   }
-  return *this;
+  trace_line(log_level::info, tag) << "Create registry: " << to.path;
+  const LSTATUS status = RegCreateKeyExA(to.root, to.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                         KEY_ALL_ACCESS, nullptr, to.handle.put(), nullptr);
+  if (status != ERROR_SUCCESS) {
+    to.handle.release();  // no key was created: nothing to close
+    trace_line(log_level::error, tag) << "Failed to create key: " << status;
+    trace_line(log_level::error, tag) << "Failed to create key";
+    return false;
+  }
+  return true;
 }
 
-bool key_handle::valid() const { return valid_ && key_ != nullptr && key_ != invalid_key(); }
-
-void key_handle::reset() {
-  if (valid()) RegCloseKey(key_);
-  key_ = invalid_key();
-  valid_ = false;
+// Adds the "Users" read/set-value entry to the target's explicit rights.
+bool grant_users_read_write(const registry_key& to) {
+  EXPLICIT_ACCESS_A entry = users_read_write_entry();
+  PACL acl = nullptr;
+  if (SetEntriesInAclA(1, &entry, /*OldAcl=*/nullptr, &acl) != ERROR_SUCCESS) {
+    trace_line(log_level::error, tag) << "SetEntriesInAcl failed";
+    return false;
+  }
+  const unique_hlocal owned_acl(acl);
+  if (!set_permissions(to, acl)) {
+    trace_line(log_level::error, tag) << "Failed to set write permissions";
+    return false;
+  }
+  return true;
 }
 
-void registry_key::close() {
-  if (handle != nullptr) RegCloseKey(handle);
-  handle = nullptr;
+// Copies the key's own values (a value the target has already stays).
+void copy_values(const registry_key& from, const registry_key& to, DWORD values, DWORD longest_value_name) {
+  trace_line(log_level::info, tag) << "Copy values " << values << " from " << from.path << " to " << to.path;
+  std::vector<char> name(longest_value_name + 2);
+  for (DWORD index = 0; index < values; ++index) {
+    DWORD length = longest_value_name + 1;
+    if (RegEnumValueA(from.handle.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      continue;
+    }
+    copy_value(from, to, std::string(name.data(), length));
+  }
 }
+
+// Copies every sub-key tree; the first that fails ends the copy.
+bool copy_sub_keys(const registry_key& from, const registry_key& to, DWORD sub_keys, DWORD longest_sub_key) {
+  std::vector<char> child_name(longest_sub_key + 1);
+  for (DWORD index = 0; index < sub_keys; ++index) {
+    DWORD length = longest_sub_key + 1;
+    if (RegEnumKeyExA(from.handle.get(), index, child_name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      continue;
+    }
+    const std::string name(child_name.data(), length);
+    registry_key child_from(HKEY_LOCAL_MACHINE, from.path + "\\" + name);
+    registry_key child_to(HKEY_LOCAL_MACHINE, to.path + "\\" + name);
+    // Users may change settings anywhere under a UserSettings key.
+    const bool user_settings = child_from.path.find("UserSettings") != std::string::npos;
+    const access_mode child_mode = user_settings ? access_mode::read_write : access_mode::default_access;
+    if (!move_registry_key(child_from, child_to, child_mode, /*skip_values=*/false)) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 key_handle create_key(const std::string& path) {
   HKEY key = nullptr;
@@ -105,9 +154,9 @@ key_handle create_key(const std::string& path) {
 bool open_key(registry_key& key, REGSAM access) {
   trace_line(log_level::info, tag) << "Open registry: " << key.path;
   key.close();
-  const LSTATUS status = RegOpenKeyExA(key.root, key.path.c_str(), 0, access, &key.handle);
+  const LSTATUS status = RegOpenKeyExA(key.root, key.path.c_str(), 0, access, key.handle.put());
   if (status != ERROR_SUCCESS) {
-    key.handle = nullptr;
+    key.handle.release();  // no key was opened: nothing to close
     trace_line(log_level::error, tag) << "Failed to open key: " << status;
     return false;
   }
@@ -118,7 +167,7 @@ bool read_string_value(const registry_key& key, const std::string& name, std::st
   trace_line(log_level::info, tag) << "Read registry value: " << name;
   out.assign(256, '\0');
   DWORD size = static_cast<DWORD>(out.size());
-  const LSTATUS status = RegGetValueA(key.handle, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, &out[0], &size);
+  const LSTATUS status = RegGetValueA(key.handle.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, &out[0], &size);
   if (status != ERROR_SUCCESS) {
     trace_line(log_level::error, tag) << "Failed to read registry value " << name << ": " << status;
     out.clear();
@@ -130,7 +179,7 @@ bool read_string_value(const registry_key& key, const std::string& name, std::st
 
 bool write_string_value(const registry_key& key, const std::string& name, const std::string& value) {
   trace_line(log_level::info, tag) << "Write registry value: " << name << " = " << value;
-  const LSTATUS status = RegSetValueExA(key.handle, name.c_str(), 0, REG_SZ,
+  const LSTATUS status = RegSetValueExA(key.handle.get(), name.c_str(), 0, REG_SZ,
                                         reinterpret_cast<const BYTE*>(value.c_str()),
                                         static_cast<DWORD>(value.size() + 1));
   if (status != ERROR_SUCCESS) {
@@ -144,7 +193,7 @@ bool set_permissions(const registry_key& key, PACL acl) {
   trace_line(log_level::info, tag) << "Set registry permissions: " << key.path << " ("
                                    << static_cast<const void*>(acl) << ")";
   // Unprotected: the entries the key inherits from its parent stay in force.
-  const DWORD status = SetSecurityInfo(reinterpret_cast<HANDLE>(key.handle), SE_REGISTRY_KEY,
+  const DWORD status = SetSecurityInfo(reinterpret_cast<HANDLE>(key.handle.get()), SE_REGISTRY_KEY,
                                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
                                        /*psidOwner=*/nullptr, /*psidGroup=*/nullptr, acl, /*pSacl=*/nullptr);
   if (status != ERROR_SUCCESS) {
@@ -162,86 +211,22 @@ bool move_registry_key(registry_key& from, registry_key& to, access_mode mode, b
     trace_line(log_level::error, tag) << "Cant open from";
     return false;
   }
-
-  // The target's rights are rewritten below, so its handle needs WRITE_DAC.
-  if (open_key(to, read_write_access | WRITE_DAC)) {
-    // An existing key loses whatever explicit entries it had.
-    ACL default_access{};
-    if (!InitializeAcl(&default_access, sizeof(ACL), ACL_REVISION) || !set_permissions(to, &default_access)) {
-      trace_line(log_level::error, tag) << "Failed to set permissions";
-      return false;
-    }
-  } else {
-    trace_line(log_level::info, tag) << "Create registry: " << to.path;
-    const LSTATUS status = RegCreateKeyExA(to.root, to.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_ALL_ACCESS, nullptr, &to.handle, nullptr);
-    if (status != ERROR_SUCCESS) {
-      to.handle = nullptr;
-      trace_line(log_level::error, tag) << "Failed to create key: " << status;
-      trace_line(log_level::error, tag) << "Failed to create key";
-      return false;
-    }
-  }
-
-  if (read_write) {
-    EXPLICIT_ACCESS_A entry = users_read_write_entry();
-    PACL acl = nullptr;
-    if (SetEntriesInAclA(1, &entry, /*OldAcl=*/nullptr, &acl) != ERROR_SUCCESS) {
-      trace_line(log_level::error, tag) << "SetEntriesInAcl failed";
-      return false;
-    }
-    const bool applied = set_permissions(to, acl);
-    LocalFree(acl);
-    if (!applied) {
-      trace_line(log_level::error, tag) << "Failed to set write permissions";
-      return false;
-    }
-  }
+  if (!open_or_create_target(to)) return false;
+  if (read_write && !grant_users_read_write(to)) return false;
 
   DWORD sub_keys = 0;
   DWORD longest_sub_key = 0;
   DWORD values = 0;
   DWORD longest_value_name = 0;
-  const LSTATUS info = RegQueryInfoKeyA(from.handle, nullptr, nullptr, nullptr, &sub_keys, &longest_sub_key, nullptr,
-                                        &values, &longest_value_name, nullptr, nullptr, nullptr);
+  const LSTATUS info = RegQueryInfoKeyA(from.handle.get(), nullptr, nullptr, nullptr, &sub_keys, &longest_sub_key,
+                                        nullptr, &values, &longest_value_name, nullptr, nullptr, nullptr);
   if (info != ERROR_SUCCESS) {
     // Without the counts nothing can be copied; do not report success.
     trace_line(log_level::error, tag) << "Failed to query key " << from.path << ": " << info;
     return false;
   }
-
-  if (!skip_values) {
-    trace_line(log_level::info, tag) << "Copy values " << values << " from " << from.path << " to " << to.path;
-    std::vector<char> name(longest_value_name + 2);
-    for (DWORD index = 0; index < values; ++index) {
-      DWORD length = longest_value_name + 1;
-      if (RegEnumValueA(from.handle, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS) {
-        continue;
-      }
-      copy_value(from, to, std::string(name.data(), length));
-    }
-  }
-
-  std::vector<char> child_name(longest_sub_key + 1);
-  for (DWORD index = 0; index < sub_keys; ++index) {
-    DWORD length = longest_sub_key + 1;
-    if (RegEnumKeyExA(from.handle, index, child_name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      continue;
-    }
-    const std::string name(child_name.data(), length);
-    registry_key child_from(HKEY_LOCAL_MACHINE, from.path + "\\" + name);
-    registry_key child_to(HKEY_LOCAL_MACHINE, to.path + "\\" + name);
-    // Users may change settings anywhere under a UserSettings key.
-    const bool user_settings = child_from.path.find("UserSettings") != std::string::npos;
-    const access_mode child_mode = user_settings ? access_mode::read_write : access_mode::default_access;
-    const bool copied = move_registry_key(child_from, child_to, child_mode, /*skip_values=*/false);
-    child_from.close();
-    child_to.close();
-    if (!copied) return false;
-  }
-  return true;
+  if (!skip_values) copy_values(from, to, values, longest_value_name);
+  return copy_sub_keys(from, to, sub_keys, longest_sub_key);
 }
 
 }  // namespace ostrel::win32

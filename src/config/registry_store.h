@@ -3,47 +3,25 @@
 // All keys live under HKEY_LOCAL_MACHINE; every call is the ANSI one.
 #pragma once
 
+#include "unique_handle.h"
+
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace ostrel::win32 {
 
-// An owned key handle from create_key. Empty (and never closed) when the key
-// could not be opened.
-class key_handle {
- public:
-  key_handle() = default;
-  explicit key_handle(HKEY key) : key_(key), valid_(key != nullptr) {}
-  ~key_handle() { reset(); }
-  key_handle(key_handle&& other) noexcept;
-  key_handle& operator=(key_handle&& other) noexcept;
-  key_handle(const key_handle&) = delete;
-  key_handle& operator=(const key_handle&) = delete;
+// An owned key handle from create_key; empty when the key could not be opened.
+using key_handle = unique_hkey;
 
-  HKEY get() const { return key_; }
-  bool valid() const;
-  explicit operator bool() const { return valid(); }
-  // Closes the key now.
-  void reset();
-
- private:
-  HKEY key_ = invalid_key();
-  bool valid_ = false;
-
-  static HKEY invalid_key() { return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE); }
-};
-
-// A key to copy from or to: root, open handle (null when not open) and path.
+// A key to copy from or to: root, open handle (empty when not open) and path.
 struct registry_key {
   registry_key(HKEY root_key, std::string sub_key) : root(root_key), path(std::move(sub_key)) {}
-  ~registry_key() { close(); }
-  registry_key(const registry_key&) = delete;
-  registry_key& operator=(const registry_key&) = delete;
-  void close();
+  void close() { handle.reset(); }
 
   HKEY root;
-  HKEY handle = nullptr;
+  unique_hkey handle;
   std::string path;
 };
 

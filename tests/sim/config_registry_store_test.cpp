@@ -193,9 +193,9 @@ TEST_F(ConfigRegistryStoreTest, SingleValueOperationsLogTheirWork) {
   EXPECT_FALSE(create_key("\\bad path"));
   EXPECT_TRUE(capture.contains("[runner] Failed RegCreateKeyExA: status = 161\n"));
   key_handle created = create_key(target);
-  EXPECT_TRUE(created.valid());
+  EXPECT_TRUE(created);
   key_handle moved = std::move(created);
-  EXPECT_FALSE(created.valid());
+  EXPECT_FALSE(created);
   moved.reset();
 
   registry_key key(HKEY_LOCAL_MACHINE, target);
@@ -210,7 +210,7 @@ TEST_F(ConfigRegistryStoreTest, SingleValueOperationsLogTheirWork) {
   EXPECT_TRUE(capture.contains("[runner] Read registry value: Version\n"));
   EXPECT_TRUE(capture.contains("[runner] Failed to read registry value Missing: 2\n"));
   key.close();
-  EXPECT_EQ(key.handle, nullptr);
+  EXPECT_EQ(key.handle.get(), nullptr);
   EXPECT_EQ(machine::open_handle_count(), handles);
 }
 
