@@ -1,5 +1,6 @@
 // Owning wrappers for COM: com_ptr holds one reference to an interface
-// (after WIL's com_ptr), unique_propvariant clears a PROPVARIANT.
+// (after WIL's com_ptr), unique_propvariant clears a PROPVARIANT, and
+// com_initialization balances a successful CoInitializeEx.
 #pragma once
 
 #include <windows.h>
@@ -96,6 +97,36 @@ class unique_propvariant {
 
  private:
   PROPVARIANT value_;
+};
+
+// COM initialised on the calling thread. Only a successful CoInitializeEx
+// (S_OK or S_FALSE) is balanced: an extra CoUninitialize would tear down COM
+// under whoever else initialised the thread. Reset it on the thread that
+// initialised it, which is why it neither copies nor moves.
+class com_initialization {
+ public:
+  com_initialization() noexcept = default;
+  ~com_initialization() { reset(); }
+  com_initialization(const com_initialization&) = delete;
+  com_initialization& operator=(const com_initialization&) = delete;
+
+  // Balances an earlier initialisation first; answers CoInitializeEx's result.
+  HRESULT initialize(DWORD concurrency_model) noexcept {
+    reset();
+    const HRESULT result = CoInitializeEx(/*pvReserved=*/nullptr, concurrency_model);
+    initialized_ = SUCCEEDED(result);
+    return result;
+  }
+  void reset() noexcept {
+    if (initialized_) {
+      initialized_ = false;
+      CoUninitialize();
+    }
+  }
+  explicit operator bool() const noexcept { return initialized_; }
+
+ private:
+  bool initialized_ = false;
 };
 
 }  // namespace ostrel

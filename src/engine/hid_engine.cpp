@@ -19,12 +19,12 @@ hid_engine::hid_engine(std::atomic<bool>* stop_requested, std::shared_ptr<event_
 hid_engine::~hid_engine() {
   // A callback still running on a Sensor API thread keeps the sink alive; it
   // must push nothing into a queue whose pass is over.
-  if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->set_subscribed(false);
+  if (sensor_callbacks_class_) sensor_callbacks_class_->set_subscribed(false);
   if (connection_.sensor && removeEventCallbacks(connection_) != 0) {
     trace_line(log_level::info, tag) << "removeEventCallbacks() failed\n";
   }
   sensor_callbacks_.reset();
-  sensor_callbacks_class_ = nullptr;
+  sensor_callbacks_class_.reset();
   closeSensor(connection_);
   queue_.reset();
 }
@@ -32,18 +32,15 @@ hid_engine::~hid_engine() {
 bool hid_engine::init() {
   // A repeated init starts from a fresh sink.
   sensor_callbacks_.reset();
-  sensor_callbacks_class_ = new (std::nothrow) windows_sensor_events(queue_);
-  if (sensor_callbacks_class_ == nullptr) {
+  sensor_callbacks_class_ = com_ptr<windows_sensor_events>(new (std::nothrow) windows_sensor_events(queue_));
+  if (!sensor_callbacks_class_) {
     trace_line(log_level::info, tag) << "_sensor_callbacks_class is nullptr\n";
     return false;
   }
-  sensor_callbacks_class_->QueryInterface(IID_ISensorEvents, sensor_callbacks_.put_void());
+  sensor_callbacks_class_.query_to(IID_ISensorEvents, sensor_callbacks_);
   if (!sensor_callbacks_) {
     trace_line(log_level::info, tag) << "_sensor_callbacks is NULL\n";
-    // Never referenced, so no Release will free it.
-    sensor_callbacks_class_->AddRef();
-    sensor_callbacks_class_->Release();
-    sensor_callbacks_class_ = nullptr;
+    sensor_callbacks_class_.reset();
     return false;
   }
 
@@ -88,14 +85,14 @@ bool hid_engine::start() {
 bool hid_engine::stop() {
   // Closed first: a report the Sensor API is delivering right now must not
   // get through once the state machine has suspended the engine.
-  if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->set_subscribed(false);
+  if (sensor_callbacks_class_) sensor_callbacks_class_->set_subscribed(false);
   if (removeEventCallbacks(connection_) != 0) {
     trace_line(log_level::info, tag) << "removeEventCallbacks() failed\n";
     // Still subscribed: the runner keeps counting the engine as running.
-    if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->set_subscribed(true);
+    if (sensor_callbacks_class_) sensor_callbacks_class_->set_subscribed(true);
     return false;
   }
-  if (sensor_callbacks_class_ != nullptr) sensor_callbacks_class_->setSensorState(SENSOR_STATE_NOT_AVAILABLE);
+  if (sensor_callbacks_class_) sensor_callbacks_class_->setSensorState(SENSOR_STATE_NOT_AVAILABLE);
   return true;
 }
 

@@ -29,9 +29,9 @@ class hid_engine {
  private:
   [[maybe_unused]] std::atomic<bool>* stop_requested_;  // kept for engines that watch it
   std::shared_ptr<event_queue> queue_;
-  // Lives as long as COM references to it exist; this engine holds one
-  // through _sensor_callbacks.
-  windows_sensor_events* sensor_callbacks_class_ = nullptr;
+  // The sink lives as long as COM references to it exist; this engine holds
+  // two, one as the class and one as the interface the sensor is given.
+  com_ptr<windows_sensor_events> sensor_callbacks_class_;
   com_ptr<ISensorEvents> sensor_callbacks_;
   sensor_connection connection_;
 };

@@ -65,12 +65,10 @@ sensor_connection::~sensor_connection() { closeSensor(*this); }
 int openSensor(sensor_connection& connection) {
   closeSensor(connection);
 
-  HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  HRESULT result = connection.com.initialize(COINIT_MULTITHREADED);
   if (FAILED(result)) {
     // COM may already be usable on this thread in another mode; try anyway.
     trace_line(log_level::info, tag) << "CoInitializeEx() failed, return value = " << hresult_text(result) << "\n";
-  } else {
-    connection.com_initialized = true;
   }
 
   result = CoCreateInstance(CLSID_SensorManager, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER, IID_ISensorManager,
@@ -183,12 +181,7 @@ void closeSensor(sensor_connection& connection) {
   connection.sensor.reset();
   connection.collection.reset();
   connection.manager.reset();
-  // Only a successful CoInitializeEx is balanced: an extra CoUninitialize
-  // would tear down COM under whoever else initialised this thread.
-  if (connection.com_initialized) {
-    connection.com_initialized = false;
-    CoUninitialize();
-  }
+  connection.com.reset();
 }
 
 }  // namespace ostrel

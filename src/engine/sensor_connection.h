@@ -18,11 +18,10 @@ struct sensor_connection {
   sensor_connection(const sensor_connection&) = delete;
   sensor_connection& operator=(const sensor_connection&) = delete;
 
+  com_initialization com;  // first in, last out: COM outlives the pointers
   com_ptr<ISensorManager> manager;
   com_ptr<ISensorCollection> collection;
   com_ptr<ISensor> sensor;  // the chosen sensor
-  // CoInitializeEx succeeded (S_OK or S_FALSE) and still needs its CoUninitialize.
-  bool com_initialized = false;
 };
 
 // Initialises COM (multithreaded), creates the sensor manager and chooses the
