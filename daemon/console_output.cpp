@@ -16,19 +16,6 @@ void print_error(const std::string& text) {
   std::fflush(stderr);
 }
 
-std::string system_error_text(DWORD error) {
-  if (error == 0) return {};
-  LPSTR buffer = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      /*lpSource=*/nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer),
-      /*nSize=*/0, /*Arguments=*/nullptr);
-  std::string text;
-  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
-  if (buffer != nullptr) LocalFree(buffer);
-  return text;
-}
-
 int read_decimal(const char* text) {
   if (text == nullptr) return 0;
   while (std::isspace(static_cast<unsigned char>(*text))) ++text;

@@ -12,10 +12,6 @@ namespace ostrel::daemon {
 void print_output(const std::string& text);
 void print_error(const std::string& text);
 
-// The system's text for `error` (with its own line end), "" for 0 or an
-// unknown code.
-std::string system_error_text(DWORD error);
-
 // A decimal number the way the options carry it: leading blanks and a sign
 // allowed, reading stops at the first non-digit, no digits give 0. Values
 // beyond the 32-bit range stop at its ends.

@@ -1,6 +1,7 @@
 #include "desktop_operations.h"
 
 #include "console_output.h"
+#include "system_error_text.h"
 
 #include <windows.h>
 #include <winioctl.h>

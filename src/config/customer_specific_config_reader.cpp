@@ -4,6 +4,7 @@
 #include "config/power_source.h"
 #include "config/registry_store.h"
 #include "logging/trace_line.h"
+#include "system_error_text.h"
 #include "unique_handle.h"
 
 #include <sstream>
@@ -45,9 +46,9 @@ platform_status customer_specific_config_reader::get_platform_status() {
   std::lock_guard<std::mutex> lock(status_mutex_);
   platform_status status = ENABLED;
   if (!bios_query_state_) {
-    unique_handle device(CreateFileA(firmware_driver_path, GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, /*lpSecurityAttributes=*/nullptr,
-                                     OPEN_EXISTING, /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
+    unique_file device(CreateFileA(firmware_driver_path, GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, /*lpSecurityAttributes=*/nullptr,
+                                   OPEN_EXISTING, /*dwFlagsAndAttributes=*/0, /*hTemplateFile=*/nullptr));
     const std::optional<uint32_t> answer = query_bios_settings(device.get(), firmware_query_argument);
     bios_query_state_ = answer.has_value();
     if (answer && (*answer & enabled_in_firmware_bit) == 0) status = DISABLED_IN_BIOS;
@@ -73,15 +74,10 @@ std::optional<uint32_t> customer_specific_config_reader::query_bios_settings(HAN
   DWORD returned = 0;
   if (!DeviceIoControl(device, firmware_query_code, &input, sizeof(input), &result, sizeof(result), &returned,
                        /*lpOverlapped=*/nullptr)) {
-    const DWORD error_code = GetLastError();
-    LPSTR text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   /*lpSource=*/nullptr, error_code, /*dwLanguageId=*/0, reinterpret_cast<LPSTR>(&text),
-                   /*nSize=*/0, /*Arguments=*/nullptr);
+    // Any code is worded here, 0 included, in the language the system picks.
+    const std::string text = format_system_message(GetLastError(), /*language=*/0);
     trace_line(log_level::error, "runner") << "Io Control failed while checking BIOS settings: (Arg = 0x"
-                                           << hex(argument) << ")...Error Message: " << (text ? text : "")
-                                           << "\n ";
-    if (text != nullptr) LocalFree(text);
+                                           << hex(argument) << ")...Error Message: " << text << "\n ";
     return std::nullopt;
   }
   if (returned != sizeof(result)) {

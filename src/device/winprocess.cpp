@@ -1,6 +1,7 @@
 #include "winprocess.h"
 
 #include "logging/trace_line.h"
+#include "system_error_text.h"
 
 #include <wtsapi32.h>
 
@@ -16,19 +17,6 @@ using logging::trace_line;
 
 constexpr const char* tag = "runner";
 constexpr DWORD no_console_session = 0xFFFFFFFF;
-
-// The system's text for an error code, as it comes (with its own line end);
-// empty for 0 or an unknown code.
-std::string system_error_text(DWORD error) {
-  if (error == 0) return {};
-  LPSTR buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      /*lpSource=*/nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer),
-      /*nSize=*/0, /*Arguments=*/nullptr);
-  unique_hlocal owned(buffer);
-  return length > 0 && buffer != nullptr ? std::string(buffer, length) : std::string();
-}
 
 const char* token_text(bool with_token) { return with_token ? "with user token\n" : "without user token\n"; }
 

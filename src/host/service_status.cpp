@@ -2,6 +2,7 @@
 
 #include "logging/service_message.h"
 #include "logging/trace_line.h"
+#include "system_error_text.h"
 
 #include <stdexcept>
 #include <utility>
@@ -14,24 +15,6 @@ using logging::trace_line;
 
 std::atomic<DWORD> status_checkpoint{1};
 std::atomic<bool> status_reported{false};
-
-namespace {
-
-// The system's text for a Win32 error; empty for 0 or an unknown code.
-std::string system_message(DWORD error) {
-  if (error == 0) return {};
-  unique_hlocal text;
-  LPSTR buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      /*lpSource=*/nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer),
-      /*nSize=*/0, /*Arguments=*/nullptr);
-  text.reset(buffer);
-  if (length == 0 || buffer == nullptr) return {};
-  return std::string(buffer, length);
-}
-
-}  // namespace
 
 service_status::service_status(std::string name) : name_(std::move(name)) {
   status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -80,7 +63,7 @@ bool service_status::report_status(DWORD state, DWORD exit_code, DWORD wait_hint
   }
 
   if (!::SetServiceStatus(handle_, &status_)) {
-    service_message() << "Unable to Update Service Status: " << system_message(::GetLastError()) << "\n";
+    service_message() << "Unable to Update Service Status: " << system_error_text(::GetLastError()) << "\n";
     // The SCM acts only on what it accepted: without SERVICE_RUNNING it never
     // delivers a STOP, without SERVICE_STOPPED it never lets the service go.
     // Those two get one more attempt.
