@@ -2,6 +2,8 @@
 
 #include "console_output.h"
 #include "system_error_text.h"
+#include "unique_handle.h"
+#include "win32_sdk_gaps.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -10,45 +12,14 @@
 #include <wtsapi32.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace ostrel::daemon {
 namespace {
 
-// WTSSessionInfoEx, its record and WTS_SESSIONSTATE_LOCK, with the SDK's
-// values and layout: older wtsapi32.h headers (mingw-w64's) lack them.
-constexpr int session_info_ex = 25;
-constexpr LONG session_state_lock = 0;
-constexpr size_t name_length = 32;    // WINSTATIONNAME_LENGTH
-constexpr size_t user_length = 20;    // USERNAME_LENGTH
-constexpr size_t domain_length = 17;  // DOMAIN_LENGTH
-
-struct session_info_level1 {
-  ULONG session_id;
-  WTS_CONNECTSTATE_CLASS session_state;
-  LONG session_flags;
-  WCHAR win_station_name[name_length + 1];
-  WCHAR user_name[user_length + 1];
-  WCHAR domain_name[domain_length + 1];
-  LARGE_INTEGER logon_time;
-  LARGE_INTEGER connect_time;
-  LARGE_INTEGER disconnect_time;
-  LARGE_INTEGER last_input_time;
-  LARGE_INTEGER current_time;
-  DWORD incoming_bytes;
-  DWORD outgoing_bytes;
-  DWORD incoming_frames;
-  DWORD outgoing_frames;
-  DWORD incoming_compressed_bytes;
-  DWORD outgoing_compressed_bytes;
-};
-
-struct session_info {
-  DWORD level;
-  union {
-    session_info_level1 level1;
-  } data;
-};
+using sdk::wtsinfoex_level1_w;
+using sdk::wtsinfoex_w;
 
 using query_session_information_fn = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
 using free_memory_fn = void(WINAPI*)(PVOID);
@@ -74,16 +45,16 @@ HANDLE lcd_device() {
 
 // Reads the record only as far as the system filled it: a record too short
 // for a field answers as if the field said "not locked".
-bool record_says_locked(const session_info* info, DWORD size) {
+bool record_says_locked(const wtsinfoex_w* info, DWORD size) {
   constexpr size_t flags_end =
-      offsetof(session_info, data) + offsetof(session_info_level1, session_flags) + sizeof(LONG);
+      offsetof(wtsinfoex_w, data) + offsetof(wtsinfoex_level1_w, session_flags) + sizeof(LONG);
   if (size < sizeof info->level) return false;
   if (info->level != 1) {
     print_output("f( dwFlags == 0 \n");
     return true;
   }
   print_output("ppBuffer\n");
-  if (size < flags_end || info->data.level1.session_flags != session_state_lock) return false;
+  if (size < flags_end || info->data.level1.session_flags != sdk::wts_sessionstate_lock) return false;
   print_output("f( dwFlags == 0 \n");
   return true;
 }
@@ -132,27 +103,23 @@ DWORD physical_monitor_count() {
 }
 
 bool is_session_locked() {
-  HMODULE library = LoadLibraryA("wtsapi32.dll");
-  if (library == nullptr) return false;
-  bool locked = false;
-  auto query = lookup<query_session_information_fn>(library, "WTSQuerySessionInformationW");
-  if (query != nullptr) {
-    print_output("pWTSQuerySessionInformation\n");
-    auto free_memory = lookup<free_memory_fn>(library, "WTSFreeMemory");
-    if (free_memory != nullptr) {
-      print_output("pWTSFreeMemory\n");
-      LPWSTR buffer = nullptr;
-      DWORD size = 0;
-      if (query(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(),
-                static_cast<WTS_INFO_CLASS>(session_info_ex), &buffer, &size)) {
-        print_output("pWTSQuerySessionInformation\n");
-        locked = record_says_locked(reinterpret_cast<const session_info*>(buffer), size);
-        free_memory(buffer);
-      }
-    }
+  const unique_module library(LoadLibraryA("wtsapi32.dll"));
+  if (!library) return false;
+  auto query = lookup<query_session_information_fn>(library.get(), "WTSQuerySessionInformationW");
+  if (query == nullptr) return false;
+  print_output("pWTSQuerySessionInformation\n");
+  auto free_memory = lookup<free_memory_fn>(library.get(), "WTSFreeMemory");
+  if (free_memory == nullptr) return false;
+  print_output("pWTSFreeMemory\n");
+  LPWSTR buffer = nullptr;
+  DWORD size = 0;
+  if (!query(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), sdk::wts_session_info_ex, &buffer, &size)) {
+    return false;
   }
-  FreeLibrary(library);
-  return locked;
+  // Freed through the library's own function, before the library goes.
+  const std::unique_ptr<WCHAR, free_memory_fn> record(buffer, free_memory);
+  print_output("pWTSQuerySessionInformation\n");
+  return record_says_locked(reinterpret_cast<const wtsinfoex_w*>(buffer), size);
 }
 
 bool is_remote_session() { return GetSystemMetrics(SM_REMOTESESSION) != 0; }

@@ -1,6 +1,8 @@
 #include "dim_overlay.h"
 
 #include "console_output.h"
+#include "unique_handle.h"
+#include "win32_sdk_gaps.h"
 
 #include <windows.h>
 
@@ -10,8 +12,6 @@ namespace {
 constexpr char stop_event_name[] = "StopDim";
 constexpr char overlay_class_name[] = "KeltDimOverlayWindow";
 
-// GCL_HBRBACKGROUND; 64-bit SDK headers only name it GCLP_HBRBACKGROUND.
-constexpr int class_background_index = -10;
 constexpr BYTE overlay_alpha = 200;
 
 constexpr DWORD overlay_ex_style =
@@ -77,20 +77,19 @@ void wait_dispatching_messages(HANDLE stop, DWORD milliseconds) {
 void show_dim_overlay(const char* milliseconds_text) {
   HANDLE stop = stop_event();
   const ATOM atom = overlay_class();
-  HWND window = nullptr;
+  unique_window window;
   if (atom != 0) {
-    window = CreateWindowExA(overlay_ex_style, MAKEINTATOM(atom), /*lpWindowName=*/nullptr, WS_POPUP, CW_USEDEFAULT,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, /*hWndParent=*/nullptr, /*hMenu=*/nullptr,
-                             GetModuleHandleA(nullptr), /*lpParam=*/nullptr);
+    window.reset(CreateWindowExA(overlay_ex_style, MAKEINTATOM(atom), /*lpWindowName=*/nullptr, WS_POPUP,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, /*hWndParent=*/nullptr,
+                                 /*hMenu=*/nullptr, GetModuleHandleA(nullptr), /*lpParam=*/nullptr));
   }
-  if (window != nullptr) {
+  if (window) {
     // No class background: the layered alpha alone darkens the screen.
-    SetClassLongA(window, class_background_index, 0);
-    SetLayeredWindowAttributes(window, /*crKey=*/0, overlay_alpha, LWA_ALPHA);
-    ShowWindow(window, SW_SHOWMAXIMIZED);
+    SetClassLongA(window.get(), sdk::gcl_hbrbackground, 0);
+    SetLayeredWindowAttributes(window.get(), /*crKey=*/0, overlay_alpha, LWA_ALPHA);
+    ShowWindow(window.get(), SW_SHOWMAXIMIZED);
   }
   wait_dispatching_messages(stop, static_cast<DWORD>(read_decimal(milliseconds_text)));
-  if (window != nullptr) DestroyWindow(window);
 }
 
 void brighten_screen() {

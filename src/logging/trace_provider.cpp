@@ -1,5 +1,7 @@
 #include "logging/trace_provider.h"
 
+#include "win32_sdk_gaps.h"
+
 #include <atomic>
 #include <cstring>
 
@@ -30,16 +32,6 @@ struct event_metadata {
 
 constexpr uint8_t tlg_in_ansistring = 2;
 
-// Values of the ETW ABI that older SDK headers (mingw-w64's among them) do
-// not name.
-constexpr ULONG control_disable_provider = 0;  // EVENT_CONTROL_CODE_DISABLE_PROVIDER
-constexpr ULONG control_enable_provider = 1;   // EVENT_CONTROL_CODE_ENABLE_PROVIDER
-constexpr auto provider_set_traits = static_cast<EVENT_INFO_CLASS>(2);  // EventProviderSetTraits
-// The descriptor's Type is the low byte of its Reserved field.
-constexpr ULONG descriptor_type_event_metadata = 1;
-constexpr ULONG descriptor_type_provider_metadata = 2;
-constexpr uint8_t trace_channel = 11;  // WINEVENT_CHANNEL_TRACELOGGING
-
 constexpr provider_metadata provider_meta = {sizeof(provider_metadata), "NolvaneSvc"};
 constexpr event_metadata event_meta = {sizeof(event_metadata), 0, "TraceEvent", "Message", tlg_in_ansistring};
 
@@ -60,9 +52,9 @@ provider_state& provider() {
 void NTAPI enable_callback(LPCGUID source_id, ULONG is_enabled, UCHAR level, ULONGLONG match_any_keyword,
                            ULONGLONG match_all_keyword, PEVENT_FILTER_DESCRIPTOR filter, PVOID) {
   auto& p = provider();
-  if (is_enabled == control_disable_provider) {
+  if (is_enabled == sdk::event_control_code_disable_provider) {
     p.level_plus1 = 0;
-  } else if (is_enabled == control_enable_provider) {
+  } else if (is_enabled == sdk::event_control_code_enable_provider) {
     p.level_plus1 = static_cast<uint32_t>(level == 0 ? 256 : level + 1);
     p.match_any = match_any_keyword;
     p.match_all = match_all_keyword;
@@ -82,7 +74,7 @@ void register_trace_provider(PENABLECALLBACK chained, void* chained_context) {
   REGHANDLE handle = 0;
   if (EventRegister(&nolvane_provider_id, enable_callback, nullptr, &handle) != ERROR_SUCCESS) return;
   p.handle = handle;
-  EventSetInformation(handle, provider_set_traits, const_cast<provider_metadata*>(&provider_meta),
+  EventSetInformation(handle, sdk::event_provider_set_traits, const_cast<provider_metadata*>(&provider_meta),
                       sizeof(provider_meta));
 }
 
@@ -102,13 +94,13 @@ void write_trace_event(uint8_t etw_level, const char* text) {
   if (handle == 0) return;
   if (text == nullptr) text = "";
   EVENT_DESCRIPTOR descriptor = {};
-  descriptor.Channel = trace_channel;
+  descriptor.Channel = sdk::winevent_channel_tracelogging;
   descriptor.Level = etw_level;
   EVENT_DATA_DESCRIPTOR data[3];
   EventDataDescCreate(&data[0], &provider_meta, sizeof(provider_meta));
-  data[0].Reserved = descriptor_type_provider_metadata;
+  data[0].Reserved = sdk::event_data_descriptor_type_provider_metadata;
   EventDataDescCreate(&data[1], &event_meta, sizeof(event_meta));
-  data[1].Reserved = descriptor_type_event_metadata;
+  data[1].Reserved = sdk::event_data_descriptor_type_event_metadata;
   EventDataDescCreate(&data[2], text, static_cast<ULONG>(std::strlen(text) + 1));
   EventWriteTransfer(handle, &descriptor, /*ActivityId=*/nullptr, /*RelatedActivityId=*/nullptr, 3, data);
 }
