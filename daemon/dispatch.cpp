@@ -14,31 +14,6 @@ namespace ostrel::daemon {
 namespace {
 
 constexpr char program_name[] = "ostrel_service_daemon";
-constexpr char short_options[] = "x:z:mlsrkegd:tyab:cf";
-
-constexpr auto none = argument_requirement::none;
-constexpr auto required = argument_requirement::required;
-
-const long_option long_options[] = {
-    {"monitor_activity", none, nullptr, 'm'},
-    {"lock_screen", none, nullptr, 'l'},
-    {"stayin_alive", none, nullptr, 's'},
-    {"remote_session", none, nullptr, 'r'},
-    {"is_session_locked", none, nullptr, 'k'},
-    {"has_external_display", none, nullptr, 'e'},
-    {"get_brightness", none, nullptr, 'g'},
-    {"set_brightness", required, nullptr, 'd'},
-    {"turn_off_display", none, nullptr, 't'},
-    {"system_required", none, nullptr, 'y'},
-    {"away_mode", none, nullptr, 'a'},
-    {"dim_and_lock", required, nullptr, 'z'},
-    {"dim_and_display_off", required, nullptr, 'x'},
-    {"dim_screen", required, nullptr, 'b'},
-    {"brighten_screen", none, nullptr, 'c'},
-    {"turn_off_display_and_lock", none, nullptr, 'f'},
-    {nullptr, none, nullptr, 0},
-};
-
 constexpr int success = 0;
 constexpr int failure = 1;
 constexpr DWORD display_off_settle_ms = 200;
@@ -46,7 +21,7 @@ constexpr DWORD display_off_settle_ms = 200;
 int exit_code(bool ok) { return ok ? success : failure; }
 
 // Actions carried out when the options are exhausted; `value` is the
-// brightness of the last d, z or x.
+// brightness of the last option that takes one.
 int monitor(int) { return monitor_activity(); }
 
 int lock_screen(int) {
@@ -108,59 +83,99 @@ int lock_then_display_off(int) {
   return exit_code(turn_off_display());
 }
 
-struct action {
-  int option;
-  int (*run)(int value);
+// Taken at once, while the options are still being read.
+void end_dim_overlay(const char*) { brighten_screen(); }
+
+// One row per option. An option either acts at once (`now`; the options go
+// on after it) or records the action carried out at the end (`at_end`; the
+// last recorded one wins). A brightness argument is checked when it is read.
+struct option_row {
+  const char* name;
+  char letter;
+  argument_requirement argument;
+  bool takes_brightness;
+  void (*now)(const char* argument);
+  int (*at_end)(int brightness);
 };
 
-const action actions[] = {
-    {'m', monitor},
-    {'l', lock_screen},
-    {'s', stay_alive},
-    {'r', remote_session},
-    {'k', session_locked},
-    {'e', external_display},
-    {'g', print_brightness},
-    {'d', change_brightness},
-    {'t', display_off},
-    {'y', system_required},
-    {'a', away_mode},
-    {'z', dim_and_lock},
-    {'x', dim_and_display_off},
-    {'f', lock_then_display_off},
+constexpr auto none = argument_requirement::none;
+constexpr auto required = argument_requirement::required;
+
+constexpr option_row options[] = {
+    {"monitor_activity", 'm', none, false, nullptr, monitor},
+    {"lock_screen", 'l', none, false, nullptr, lock_screen},
+    {"stayin_alive", 's', none, false, nullptr, stay_alive},
+    {"remote_session", 'r', none, false, nullptr, remote_session},
+    {"is_session_locked", 'k', none, false, nullptr, session_locked},
+    {"has_external_display", 'e', none, false, nullptr, external_display},
+    {"get_brightness", 'g', none, false, nullptr, print_brightness},
+    {"set_brightness", 'd', required, true, nullptr, change_brightness},
+    {"turn_off_display", 't', none, false, nullptr, display_off},
+    {"system_required", 'y', none, false, nullptr, system_required},
+    {"away_mode", 'a', none, false, nullptr, away_mode},
+    {"dim_and_lock", 'z', required, true, nullptr, dim_and_lock},
+    {"dim_and_display_off", 'x', required, true, nullptr, dim_and_display_off},
+    {"dim_screen", 'b', required, false, show_dim_overlay, nullptr},
+    {"brighten_screen", 'c', none, false, end_dim_overlay, nullptr},
+    {"turn_off_display_and_lock", 'f', none, false, nullptr, lock_then_display_off},
+};
+constexpr size_t option_count = sizeof options / sizeof options[0];
+
+// The parser's letter string: each letter, ':' after one with an argument.
+struct letter_string {
+  char text[2 * option_count + 1] = {};
 };
 
-const action* find_action(int option) {
-  for (const auto& entry : actions) {
-    if (entry.option == option) return &entry;
+constexpr letter_string short_options() {
+  letter_string letters;
+  size_t length = 0;
+  for (const option_row& row : options) {
+    letters.text[length++] = row.letter;
+    if (row.argument == required) letters.text[length++] = ':';
+  }
+  return letters;
+}
+
+// The parser's long-option table, ended by a null name.
+struct long_option_table {
+  long_option entries[option_count + 1] = {};
+};
+
+constexpr long_option_table long_options() {
+  long_option_table table;
+  for (size_t i = 0; i < option_count; ++i) {
+    table.entries[i] = {options[i].name, options[i].argument, nullptr, options[i].letter};
+  }
+  table.entries[option_count] = {nullptr, none, nullptr, 0};
+  return table;
+}
+
+const option_row* find_option(int letter) {
+  for (const option_row& row : options) {
+    if (row.letter == letter) return &row;
   }
   return nullptr;
 }
 
-bool takes_brightness(int option) { return option == 'd' || option == 'z' || option == 'x'; }
-
 }  // namespace
 
 int run(int argc, char** argv) {
-  option_parser parser(argc, argv, short_options, long_options, program_name);
-  const action* recorded = nullptr;
+  static constexpr letter_string letters = short_options();
+  static constexpr long_option_table long_table = long_options();
+  option_parser parser(argc, argv, letters.text, long_table.entries, program_name);
+  const option_row* recorded = nullptr;
   int brightness = 0;
   for (int option = parser.next(); option != -1; option = parser.next()) {
-    // The overlay and its early end act at once; the options go on after them.
-    if (option == 'b') {
-      show_dim_overlay(parser.argument());
-      continue;
-    }
-    if (option == 'c') {
-      brighten_screen();
-      continue;
-    }
-    const action* found = find_action(option);
+    const option_row* found = find_option(option);
     if (found == nullptr) {
       print_output("Invalid input: " + std::to_string(option) + "\n");
       return failure;
     }
-    if (takes_brightness(option)) {
+    if (found->now != nullptr) {
+      found->now(parser.argument());
+      continue;
+    }
+    if (found->takes_brightness) {
       const int value = read_decimal(parser.argument());
       if (static_cast<unsigned>(value) > 100) {
         print_error("Brightness must be in range 0-100, got: " + std::to_string(value) + "\n");
@@ -170,7 +185,7 @@ int run(int argc, char** argv) {
     }
     recorded = found;
   }
-  return recorded != nullptr ? recorded->run(brightness) : success;
+  return recorded != nullptr ? recorded->at_end(brightness) : success;
 }
 
 }  // namespace ostrel::daemon

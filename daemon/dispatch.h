@@ -1,5 +1,6 @@
-// The daemon's command line: which options it takes, which action each one
-// records, and the one action carried out at the end.
+// The daemon's command line: one table row per option (its long name,
+// letter, argument, and the action it takes at once or records), and the one
+// recorded action carried out at the end.
 #pragma once
 
 namespace ostrel::daemon {
