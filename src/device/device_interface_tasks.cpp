@@ -6,9 +6,9 @@
 #include "device/device_interface_windows.h"
 
 #include "device/activity_backoff.h"
+#include "device/session_commands.h"
 #include "logging/trace_line.h"
 #include "state_machines/nolvane/event_queue.h"
-#include "win_processes.h"
 
 using ostrel::logging::log_level;
 using ostrel::logging::scope_trace;

@@ -1,8 +1,8 @@
 #include "device/device_interface_windows.h"
 
+#include "device/session_commands.h"
 #include "logging/trace_line.h"
 #include "state_machines/nolvane/event_queue.h"
-#include "win_processes.h"
 
 #include <windows.h>
 
