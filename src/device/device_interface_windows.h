@@ -2,9 +2,21 @@
 // becomes one run of the session daemon (or of a shell command) in the
 // user's session, a power query, or a change of the OS video time-outs; the
 // answer comes back as the call's result, through the request's pointer, or
-// as an event in the queue. What each signal does is one row of the tables
-// in device_requests; two background tasks (session_task) keep the long
-// runs going: the user-activity watcher and the dim overlay.
+// as an event in the queue. Two background tasks keep the long runs going:
+// the user-activity watcher and the dim overlay.
+//
+// The device folder, each part using only those below it:
+//   device_interface_windows  this class: entry, logging, the tasks' owner
+//   device_requests           one table row per signal: command, failure
+//                             text, how the answer comes back
+//   device_tasks              the watcher's and the overlay's bodies
+//   session_task              a task's thread and cancel event, reset and
+//                             teardown
+//   session_commands          one type per command line (daemon, shell, demo
+//                             tools)
+//   session_process_runner    one child process in the user's session
+//   os_timer_manager_windows  the OS video time-outs; activity_backoff, the
+//                             watcher's pause policy
 #pragma once
 
 #include "device/device_requests.h"
