@@ -2,7 +2,7 @@
 // starts the built daemon with --get_brightness on the simulated laptop,
 // waits for its exit and reads its output. Reports the median and the 99th
 // percentile over 200 runs, in milliseconds.
-#include "win_processes.h"
+#include "device/session_commands.h"
 
 #include <benchmark/benchmark.h>
 #include <winsim/machine.h>

@@ -1,7 +1,7 @@
 #include "runner_ratio.h"
 
+#include "device/session_commands.h"
 #include "samples.h"
-#include "win_processes.h"
 
 #include <winsim/machine.h>
 

@@ -4,15 +4,26 @@
 // answer comes back as the call's result, through the request's pointer, or
 // as an event in the queue. Two background tasks keep the long runs going:
 // the user-activity watcher and the dim overlay.
+//
+// The device folder, each part using only those below it:
+//   device_interface_windows  this class: entry, logging, the tasks' owner
+//   device_requests           one table row per signal: command, failure
+//                             text, how the answer comes back
+//   device_tasks              the watcher's and the overlay's bodies
+//   session_task              a task's thread and cancel event, reset and
+//                             teardown
+//   session_commands          one type per command line (daemon, shell, demo
+//                             tools)
+//   session_process_runner    one child process in the user's session
+//   os_timer_manager_windows  the OS video time-outs; activity_backoff, the
+//                             watcher's pause policy
 #pragma once
 
+#include "device/device_requests.h"
 #include "device/os_timer_manager_windows.h"
+#include "device/session_task.h"
 #include "device_interface.h"
-#include "state_machines/nolvane/events.h"
-#include "unique_handle.h"
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -24,7 +35,7 @@ class event_queue;
 
 class demo_helpers_leave_windows : public ostrel::device_interface {
  public:
-  demo_helpers_leave_windows() = default;
+  demo_helpers_leave_windows();
   // Ends both tasks (teardown) before the members go.
   ~demo_helpers_leave_windows() override;
   demo_helpers_leave_windows(const demo_helpers_leave_windows&) = delete;
@@ -40,8 +51,8 @@ class demo_helpers_leave_windows : public ostrel::device_interface {
 
   // Stop a running task, wait for it, and leave its cancel event existing
   // and non-signalled for the next run.
-  void user_activity_reset();
-  void dim_screen_reset();
+  void user_activity_reset() { activity_task_.reset(); }
+  void dim_screen_reset() { dim_task_.reset(); }
 
  protected:
   // The one place background work starts: `body` on a thread of its own
@@ -49,33 +60,15 @@ class demo_helpers_leave_windows : public ostrel::device_interface {
   virtual std::future<void> start_task(std::function<void()> body);
 
  private:
-  bool send(const ostrel::output_signal_package& package);
-  bool query(const ostrel::input_signal_package& package);
   std::shared_ptr<ostrel::event_queue> queue();
-  void push(ostrel::events_t event);
 
-  // Task bodies.
-  void user_activity_watcher();
-  void dim_overlay(uint64_t timeout_ms);
-  // Parts of the watcher: what an ended monitor sets off, and the pause
-  // before the next one when monitors keep ending at once.
-  void report_activity();
-  void pause_watcher(std::chrono::milliseconds pause);
-  // Takes a finished task's result without throwing what it ended with.
-  static void take_result(std::future<void>& task);
-  // Logs the exception being handled; only inside a catch block.
-  static void log_current_exception();
-
-  // Set while a watcher is being stopped; read by the watcher's thread.
-  std::atomic<bool> stop_flag_{false};
   // Set by the state-machine thread, read by the watcher: guarded.
   std::mutex queue_mutex_;
   std::shared_ptr<ostrel::event_queue> event_queue_;
-  // Touched only by the state-machine thread.
-  std::future<void> activity_task_;
-  std::future<void> dim_task_;
-  // Created on first use; changed only while their task is not running.
-  ostrel::unique_event activity_cancel_event_;
-  ostrel::unique_event dim_cancel_event_;
+  // Started and stopped only by the state-machine thread.
+  ostrel::session_task activity_task_;
+  ostrel::session_task dim_task_;
   ostrel::os_timer_manager_windows video_timers_;
+  // What the request tables act on: the members above.
+  ostrel::device_context context_;
 };

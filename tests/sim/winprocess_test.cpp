@@ -1,5 +1,5 @@
 // winprocess against real child processes on the simulated laptop.
-#include "winprocess.h"
+#include "device/session_process_runner.h"
 
 #include "trace_capture.h"
 #include "wait_for.h"

@@ -1,6 +1,6 @@
 // The runner's 10-second limit, with a real child that would run far longer.
 // Alone in its executable (label "slow") because it has to take 10 s.
-#include "winprocess.h"
+#include "device/session_process_runner.h"
 
 #include "trace_capture.h"
 

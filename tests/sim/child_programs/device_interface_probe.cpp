@@ -1,7 +1,7 @@
 // Runs the device interface's daemon lookup inside a child process, so a
 // test can place it in any directory: prints where it looks for the daemon,
 // the command line it composes, and runs that command once.
-#include "win_processes.h"
+#include "device/session_commands.h"
 
 #include <cstdio>
 

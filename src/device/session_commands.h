@@ -5,7 +5,7 @@
 // would let the system run "C:\Program.exe" instead.
 #pragma once
 
-#include "winprocess.h"
+#include "device/session_process_runner.h"
 
 #include <cstdint>
 #include <string>

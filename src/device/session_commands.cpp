@@ -1,4 +1,4 @@
-#include "win_processes.h"
+#include "device/session_commands.h"
 
 #include "logging/trace_line.h"
 

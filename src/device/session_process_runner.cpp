@@ -1,4 +1,4 @@
-#include "winprocess.h"
+#include "device/session_process_runner.h"
 
 #include "logging/trace_line.h"
 #include "system_error_text.h"
