@@ -6,8 +6,8 @@
 #include "device/device_interface_windows.h"
 
 #include "device/activity_backoff.h"
+#include "events/event_queue.h"
 #include "logging/trace_line.h"
-#include "state_machines/nolvane/event_queue.h"
 #include "win_processes.h"
 
 using ostrel::logging::log_level;

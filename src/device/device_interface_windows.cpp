@@ -1,7 +1,7 @@
 #include "device/device_interface_windows.h"
 
+#include "events/event_queue.h"
 #include "logging/trace_line.h"
-#include "state_machines/nolvane/event_queue.h"
 #include "win_processes.h"
 
 #include <windows.h>

@@ -8,7 +8,7 @@
 
 #include "device/os_timer_manager_windows.h"
 #include "device_interface.h"
-#include "state_machines/nolvane/events.h"
+#include "events/events.h"
 #include "unique_handle.h"
 
 #include <atomic>

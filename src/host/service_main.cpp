@@ -5,11 +5,11 @@
 #include "device/device_interface_windows.h"
 #include "engine/engine_runner.h"
 #include "engine_callback_interface.h"
+#include "events/event_queue.h"
 #include "host/service_control_handler.h"
 #include "host/service_status.h"
 #include "logging/service_message.h"
 #include "logging/trace_line.h"
-#include "state_machines/nolvane/event_queue.h"
 #include "state_machines/nolvane/state_machine.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // every signal row, the command lines, the answers, and the two tasks.
 #include "device/device_interface_windows.h"
 
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 #include "trace_capture.h"
 #include "wait_for.h"
 #include "win_processes.h"

@@ -6,8 +6,8 @@
 
 #include "device_interface.h"
 #include "engine_callback_interface.h"
-#include "state_machines/nolvane/event_queue.h"
-#include "state_machines/nolvane/events.h"
+#include "events/event_queue.h"
+#include "events/events.h"
 #include "state_machines/nolvane/sm_config.h"
 #include "state_machines/nolvane/sub_state_machine_interface.h"
 
