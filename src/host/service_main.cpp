@@ -5,6 +5,7 @@
 #include "device/device_interface_windows.h"
 #include "engine/engine_runner.h"
 #include "engine_callback_interface.h"
+#include "errors.h"
 #include "events/event_queue.h"
 #include "host/service_control_handler.h"
 #include "host/service_status.h"
