@@ -5,13 +5,9 @@
 // event loop on this thread.
 #pragma once
 
-#include "engine/engine_runner_interface.h"
-
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
-#include <string>
 
 namespace ostrel {
 
@@ -44,28 +40,5 @@ enum class pass_point {
 using pass_hook = std::function<void(pass_point point, int pass)>;
 // Set before the service starts and cleared after it ended.
 void set_pass_hook(pass_hook hook);
-
-// The engine parameters the service hands over, by id. Ids 3 to 6 and 9
-// have fixed values.
-struct runner_parameters {
-  uint64_t opmode = 0;       // 1: Opmode
-  bool debug_mode = false;   // 2: DebugMode non-zero
-  float parameter_7 = 0.0f;  // 7: see compute_parameter_7
-  bool use_skelder = false;  // 8: UseSkelder non-zero
-};
-
-// (T - DimDuration) - SensorSleepDuration, T being LockScreenTimeout when it
-// exceeds SensorSleepDuration + 5 + DimDuration, else that sum; never below 5.
-float compute_parameter_7(int32_t lock_screen_timeout, int32_t dim_duration, int32_t sensor_sleep_duration);
-
-// Hands the nine (id, value) pairs over in id order; false at the first
-// refused pair, after which nothing more is handed over.
-bool hand_over_runner_parameters(engine_runner_interface& runner, const runner_parameters& parameters);
-
-// The OutputDirectory check: environment references expanded, then the path
-// must name a directory. True when it does, and when the check cannot be
-// made (expansion failed, empty text); false with the reasons logged.
-// `checked_path` receives the expanded path when there is one.
-bool check_output_directory(const std::string& directory, std::string* checked_path = nullptr);
 
 }  // namespace ostrel
