@@ -3,6 +3,36 @@
 // device interface, the engine callbacks and the engine runner around the
 // one configuration reader and the one top-level state machine, and runs the
 // event loop on this thread.
+//
+// Three paths cross threads through callables and the event queue; in prose:
+//
+// A reload. The registry subscription's task (config/winregedit) sees a
+// change under the product key and calls the reader's change callback,
+// on_config_change here: it sets reload_requested and pushes RELOAD. The
+// event loop hands RELOAD to the top-level state machine, which (or whose
+// running or stopped machine) pushes QUIT; QUIT ends process_events, the pass
+// returns next_pass because reload_requested is set, and the next pass
+// re-reads the settings. The stopped machine holds the QUIT back until the
+// user is back at an unlocked session.
+//
+// A presence report. The Sensor API calls the event sink
+// (engine/windows_sensor_events) on one of its own threads; the sink filters
+// the report and pushes PROXIMITY_NEAR, PROXIMITY_FAR or another event into
+// the pass's queue. The event loop on this thread delivers it to the event
+// callback built in make_event_callback, which calls
+// state_machine::handle_incoming_event; that forwards it to the current
+// running or stopped machine. Leaving USER_PRESENT starts the user-absent
+// timer, whose firing comes back through the queue as TIMEOUT_DIM_SCREEN.
+//
+// A desktop action. A state machine asks through its machine_links
+// (state_machines/nolvane), which call device_interface::send_command or
+// register_callback with a signal. The device component turns the signal
+// into one run of ostrel_service_daemon in the user's console session with
+// that action's option (a long run, the dim overlay or the activity watcher,
+// on a task of its own), and reads back its exit code and output. In the
+// daemon, daemon/dispatch.cpp maps the option to its action and returns the
+// action's result as the exit code; results that are events (the user's
+// activity, session state) come back into the queue.
 #pragma once
 
 #include <windows.h>
