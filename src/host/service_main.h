@@ -21,15 +21,17 @@
 // the pass's queue. The event loop on this thread delivers it to the event
 // callback built in make_event_callback, which calls
 // state_machine::handle_incoming_event; that forwards it to the current
-// running or stopped machine. Leaving USER_PRESENT starts the user-absent
-// timer, whose firing comes back through the queue as TIMEOUT_DIM_SCREEN.
+// running or stopped machine. PROXIMITY_FAR takes the running machine to
+// USER_ABSENT, whose timer's firing comes back through the queue as
+// TIMEOUT_DIM_SCREEN.
 //
 // A desktop action. A state machine asks through its machine_links
 // (state_machines/nolvane), which call device_interface::send_command or
-// register_callback with a signal. The device component turns the signal
+// register_callback with a signal. The device component turns most signals
 // into one run of ostrel_service_daemon in the user's console session with
 // that action's option (a long run, the dim overlay or the activity watcher,
-// on a task of its own), and reads back its exit code and output. In the
+// on a task of its own) and reads back its exit code and output; power
+// queries and the OS video time-outs it answers in the service. In the
 // daemon, daemon/dispatch.cpp maps the option to its action and returns the
 // action's result as the exit code; results that are events (the user's
 // activity, session state) come back into the queue.
