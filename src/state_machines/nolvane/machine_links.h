@@ -13,8 +13,8 @@
 #include "signals.h"
 
 #include <any>
-#include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace ostrel {
 
