@@ -1,6 +1,6 @@
 // Throughput of the event queue: producers push, the consumer thread
 // delivers through the callback, as the service's threads do.
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <benchmark/benchmark.h>
 

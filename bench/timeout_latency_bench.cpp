@@ -2,7 +2,7 @@
 // TIMEOUT_DIM_SCREEN as the running machine's consumer thread receives it
 // after entering USER_ABSENT with time_to_dim_ms = 50. Each reports the
 // median and the 99th percentile lateness over 200 firings, in milliseconds.
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 #include "state_machines/nolvane/running_state_machine.h"
 #include "state_machines/nolvane/timeout.h"
 

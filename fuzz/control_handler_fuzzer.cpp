@@ -4,8 +4,8 @@
 // session changes of every kind with their notification record, and
 // power-status changes with any AC line answer.
 #include "common/process_flags.h"
+#include "events/event_queue.h"
 #include "host/service_control_handler.h"
-#include "state_machines/nolvane/event_queue.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <winsim/machine.h>

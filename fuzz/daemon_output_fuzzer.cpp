@@ -7,7 +7,7 @@
 //
 // Input: one byte choosing the query, one byte exit code, then the output.
 #include "device/device_interface_windows.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <winsim/machine.h>
 

@@ -6,7 +6,7 @@
 // presence and availability, at most one event per delivery.
 #include "engine/sensor_connection.h"
 #include "engine/windows_sensor_events.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sensors.h>

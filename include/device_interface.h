@@ -3,6 +3,7 @@
 // into a run of the session daemon or a power query.
 #pragma once
 
+#include "events/event_queue.h"
 #include "signals.h"
 
 #include <any>
@@ -10,8 +11,6 @@
 #include <optional>
 
 namespace ostrel {
-
-class event_queue;
 
 class device_interface {
  public:

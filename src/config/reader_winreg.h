@@ -5,6 +5,7 @@
 
 #include "config/reader.h"
 #include "config/winregedit.h"
+#include "errors.h"
 
 #include <mutex>
 #include <string>

@@ -1,6 +1,6 @@
 #include "config/winregedit.h"
 
-#include "config/reader.h"
+#include "errors.h"
 #include "logging/trace_line.h"
 
 #include <chrono>

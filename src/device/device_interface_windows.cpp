@@ -1,5 +1,6 @@
 #include "device/device_interface_windows.h"
 
+#include "events/event_queue.h"
 #include "logging/trace_line.h"
 
 #include <any>

@@ -29,10 +29,6 @@
 #include <memory>
 #include <mutex>
 
-namespace ostrel {
-class event_queue;
-}
-
 class demo_helpers_leave_windows : public ostrel::device_interface {
  public:
   demo_helpers_leave_windows();

@@ -2,7 +2,7 @@
 
 #include "device/session_commands.h"
 #include "logging/trace_line.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <windows.h>
 

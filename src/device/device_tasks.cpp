@@ -3,7 +3,7 @@
 #include "device/activity_backoff.h"
 #include "device/session_commands.h"
 #include "logging/trace_line.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 namespace ostrel {
 namespace {

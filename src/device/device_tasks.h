@@ -5,6 +5,7 @@
 
 #include "device/os_timer_manager_windows.h"
 #include "device/session_task.h"
+#include "events/event_queue.h"
 
 #include <windows.h>
 
@@ -13,8 +14,6 @@
 #include <memory>
 
 namespace ostrel {
-
-class event_queue;
 
 // The queue the device interface currently has (null before it has one).
 using queue_source = std::function<std::shared_ptr<event_queue>()>;

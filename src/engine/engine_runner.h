@@ -6,7 +6,7 @@
 #include "config/reader.h"
 #include "engine/engine_runner_interface.h"
 #include "engine/hid_engine.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <atomic>
 #include <memory>

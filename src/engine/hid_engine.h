@@ -6,7 +6,7 @@
 #include "com_ptr.h"
 #include "engine/sensor_connection.h"
 #include "engine/windows_sensor_events.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <atomic>
 #include <memory>

@@ -3,7 +3,7 @@
 // reports and pushes presence and availability events into the event queue.
 #pragma once
 
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -3,8 +3,8 @@
 // into the current pass's event queue.
 #pragma once
 
+#include "events/event_queue.h"
 #include "host/service_status.h"
-#include "state_machines/nolvane/event_queue.h"
 
 #include <windows.h>
 

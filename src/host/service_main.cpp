@@ -2,23 +2,26 @@
 
 #include "common/process_flags.h"
 #include "config/customer_specific_config_reader.h"
+#include "config/output_directory.h"
 #include "device/device_interface_windows.h"
 #include "engine/engine_runner.h"
+#include "engine/engine_runner_parameters.h"
 #include "engine_callback_interface.h"
+#include "errors.h"
+#include "events/event_queue.h"
 #include "host/service_control_handler.h"
 #include "host/service_status.h"
 #include "logging/service_message.h"
 #include "logging/trace_line.h"
-#include "state_machines/nolvane/event_queue.h"
 #include "state_machines/nolvane/state_machine.h"
 
 #include <algorithm>
-#include <any>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -406,7 +409,7 @@ pass_end run_pass(working_set& ws) {
   ws.reader->write_dword(values::enabled_in_bios, 1);
   ws.parameters.use_skelder = ws.reader->read_dword(values::use_skelder) != 0;
   // A directory the service cannot use ends it quietly, with exit code 0.
-  if (!check_output_directory(ws.output_directory, nullptr)) return pass_end::stop;
+  if (!config::check_output_directory(ws.output_directory, nullptr)) return pass_end::stop;
 
   build_pass_objects(ws);
   if (!hand_over_runner_parameters(*ws.runner, ws.parameters)) {
@@ -418,67 +421,9 @@ pass_end run_pass(working_set& ws) {
   return code == 0 ? after_engine_init(ws) : after_engine_failure(ws, code);
 }
 
-// Errors the file-status query reports for a path that is not there; such a
-// path is answered as "does not exist", any other error as "cannot access".
-bool means_not_found(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 void set_pass_hook(pass_hook hook) { installed_pass_hook() = std::move(hook); }
-
-float compute_parameter_7(int32_t lock_screen_timeout, int32_t dim_duration, int32_t sensor_sleep_duration) {
-  const int32_t shortest = sensor_sleep_duration + 5 + dim_duration;
-  const int32_t t = lock_screen_timeout > shortest ? lock_screen_timeout : shortest;
-  return static_cast<float>(t - dim_duration) - static_cast<float>(sensor_sleep_duration);
-}
-
-bool hand_over_runner_parameters(engine_runner_interface& runner, const runner_parameters& parameters) {
-  std::pair<uint64_t, std::any> pairs[] = {
-      {1, parameters.opmode},      {2, parameters.debug_mode}, {3, false},
-      {4, uint64_t{0}},            {5, uint64_t{0}},           {6, true},
-      {7, parameters.parameter_7}, {8, parameters.use_skelder}, {9, std::string("none")},
-  };
-  for (auto& [id, value] : pairs) {
-    if (!runner.set_parameter(id, std::move(value))) return false;
-  }
-  return true;
-}
-
-bool check_output_directory(const std::string& directory, std::string* checked_path) {
-  if (directory.empty()) return true;
-  char expanded[MAX_PATH] = {};
-  const DWORD length = ExpandEnvironmentStringsA(directory.c_str(), expanded, sizeof(expanded));
-  // A result longer than the buffer leaves the buffer undefined: a failure too.
-  if (length == 0 || length > sizeof(expanded)) {
-    trace_line(log_level::info, tag)
-        << "WARNING: Failed to get environment variable for output directory. Trying to access :" << directory
-        << "\n";
-    return true;
-  }
-  const std::string path(expanded);
-  if (checked_path != nullptr) *checked_path = path;
-  if (path.empty()) return true;
-
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-  if (attributes == INVALID_FILE_ATTRIBUTES && !means_not_found(GetLastError())) {
-    trace_line(log_level::info, tag) << "Error: is_directory failed - cannot access '" << path << "'\n";
-  } else {
-    trace_line(log_level::info, tag) << "Error: is_directory failed - '" << path << "' does not exist\n";
-  }
-  trace_line(log_level::info, tag) << "Output directory is not a directory: " << path << "\n";
-  return false;
-}
 
 void WINAPI service_main(DWORD /*argc*/, char** /*argv*/) {
   service_status status(service_name);

@@ -3,15 +3,43 @@
 // device interface, the engine callbacks and the engine runner around the
 // one configuration reader and the one top-level state machine, and runs the
 // event loop on this thread.
+//
+// Three paths cross threads through callables and the event queue; in prose:
+//
+// A reload. The registry subscription's task (config/winregedit) sees a
+// change under the product key and calls the reader's change callback,
+// on_config_change here: it sets reload_requested and pushes RELOAD. The
+// event loop hands RELOAD to the top-level state machine, which (or whose
+// running or stopped machine) pushes QUIT; QUIT ends process_events, the pass
+// returns next_pass because reload_requested is set, and the next pass
+// re-reads the settings. The stopped machine holds the QUIT back until the
+// user is back at an unlocked session.
+//
+// A presence report. The Sensor API calls the event sink
+// (engine/windows_sensor_events) on one of its own threads; the sink filters
+// the report and pushes PROXIMITY_NEAR, PROXIMITY_FAR or another event into
+// the pass's queue. The event loop on this thread delivers it to the event
+// callback built in make_event_callback, which calls
+// state_machine::handle_incoming_event; that forwards it to the current
+// running or stopped machine. PROXIMITY_FAR takes the running machine to
+// USER_ABSENT, whose timer's firing comes back through the queue as
+// TIMEOUT_DIM_SCREEN.
+//
+// A desktop action. A state machine asks through its machine_links
+// (state_machines/nolvane), which call device_interface::send_command or
+// register_callback with a signal. The device component turns most signals
+// into one run of ostrel_service_daemon in the user's console session with
+// that action's option (a long run, the dim overlay or the activity watcher,
+// on a task of its own) and reads back its exit code and output; power
+// queries and the OS video time-outs it answers in the service. In the
+// daemon, daemon/dispatch.cpp maps the option to its action and returns the
+// action's result as the exit code; results that are events (the user's
+// activity, session state) come back into the queue.
 #pragma once
-
-#include "engine/engine_runner_interface.h"
 
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
-#include <string>
 
 namespace ostrel {
 
@@ -44,28 +72,5 @@ enum class pass_point {
 using pass_hook = std::function<void(pass_point point, int pass)>;
 // Set before the service starts and cleared after it ended.
 void set_pass_hook(pass_hook hook);
-
-// The engine parameters the service hands over, by id. Ids 3 to 6 and 9
-// have fixed values.
-struct runner_parameters {
-  uint64_t opmode = 0;       // 1: Opmode
-  bool debug_mode = false;   // 2: DebugMode non-zero
-  float parameter_7 = 0.0f;  // 7: see compute_parameter_7
-  bool use_skelder = false;  // 8: UseSkelder non-zero
-};
-
-// (T - DimDuration) - SensorSleepDuration, T being LockScreenTimeout when it
-// exceeds SensorSleepDuration + 5 + DimDuration, else that sum; never below 5.
-float compute_parameter_7(int32_t lock_screen_timeout, int32_t dim_duration, int32_t sensor_sleep_duration);
-
-// Hands the nine (id, value) pairs over in id order; false at the first
-// refused pair, after which nothing more is handed over.
-bool hand_over_runner_parameters(engine_runner_interface& runner, const runner_parameters& parameters);
-
-// The OutputDirectory check: environment references expanded, then the path
-// must name a directory. True when it does, and when the check cannot be
-// made (expansion failed, empty text); false with the reasons logged.
-// `checked_path` receives the expanded path when there is one.
-bool check_output_directory(const std::string& directory, std::string* checked_path = nullptr);
 
 }  // namespace ostrel

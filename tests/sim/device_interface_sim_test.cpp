@@ -2,7 +2,7 @@
 // desktop: what the user's session answers and what the actions change.
 #include "device/device_interface_windows.h"
 
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 #include "trace_capture.h"
 #include "wait_for.h"
 

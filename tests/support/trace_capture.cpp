@@ -34,6 +34,14 @@ size_t trace_capture::count(const std::string& line) const {
   return n;
 }
 
+UCHAR trace_capture::level_of(const std::string& line) const {
+  const std::string wanted = with_newline(line);
+  for (const auto& event : events()) {
+    if (event.message == wanted) return event.level;
+  }
+  return 0;
+}
+
 size_t trace_capture::count_containing(const std::string& part) const {
   size_t n = 0;
   for (const auto& m : messages()) n += (m.find(part) != std::string::npos) ? 1 : 0;

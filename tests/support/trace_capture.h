@@ -24,6 +24,9 @@ class trace_capture {
   // Lines equal to `line` (a final "\n" is added when missing).
   size_t count(const std::string& line) const;
   bool contains(const std::string& line) const { return count(line) > 0; }
+  // The ETW level of the first line equal to `line` (2 error, 4 info,
+  // 5 debug), or 0 when there is none.
+  UCHAR level_of(const std::string& line) const;
   // Lines that contain `part` anywhere.
   size_t count_containing(const std::string& part) const;
   bool wait_for_line(const std::string& line,

@@ -4,7 +4,7 @@
 #include "device/device_interface_windows.h"
 
 #include "device/session_commands.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 #include "trace_capture.h"
 #include "wait_for.h"
 

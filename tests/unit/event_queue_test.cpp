@@ -1,4 +1,4 @@
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include "trace_capture.h"
 #include "wait_for.h"

@@ -518,6 +518,10 @@ TEST_F(RunningStateMachineTest, GoneCollaboratorsAreLoggedAndSkipped) {
   deliver(STOP_SENSOR);
   EXPECT_TRUE(capture_.contains("[rsm] Could not resume engine"));
   EXPECT_TRUE(capture_.contains("[rsm] Could not suspend engine"));
+  // A refusal is information here (the stopped machine's is an error); a gone collaborator is an error.
+  EXPECT_EQ(capture_.level_of("[rsm] Could not resume engine"), 4);
+  EXPECT_EQ(capture_.level_of("[rsm] Could not suspend engine"), 4);
+  EXPECT_EQ(capture_.level_of("[rsm] Unable to lock engine interface from running state machine"), 2);
   // A failing watcher start is caught and counted as a failure.
   engine_.state_result = true;
   deliver(START_SENSOR);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "com_ptr.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 
 #include <gtest/gtest.h>
 #include <sensors.h>

@@ -7,7 +7,7 @@
 #include "config/reader.h"
 #include "device_interface.h"
 #include "engine_callback_interface.h"
-#include "state_machines/nolvane/event_queue.h"
+#include "events/event_queue.h"
 #include "trace_capture.h"
 #include "wait_for.h"
 

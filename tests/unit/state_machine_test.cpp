@@ -305,6 +305,10 @@ TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStoppe
   queue->add_event(SESSION_UNLOCK);
   drain();
   EXPECT_EQ(top(), "RUNNING");
+  // The running machine's destructor restores the time-outs through the
+  // action above, which reads `refuse` and `attempts`: it must go while they
+  // still exist, not in TearDown.
+  sm_.reset();
 }
 
 TEST_F(StateMachineTest, SetConfigReadsChecksAndComputesTheTimers) {

@@ -267,6 +267,9 @@ TEST_F(StoppedStateMachineTest, GoneCollaboratorsAreLoggedAndTheStateChangesAnyw
   engine_.state_result = false;
   { auto m = create(); }
   EXPECT_TRUE(capture_.contains("[ssm] Could not suspend engine"));
+  // The stopped machine reports a refusal as an error (the running one as info).
+  EXPECT_EQ(capture_.level_of("[ssm] Could not suspend engine"), 2);
+  EXPECT_EQ(capture_.level_of("[ssm] Unabled to lock event queue when handling next state from ldsm"), 2);
 }
 
 }  // namespace

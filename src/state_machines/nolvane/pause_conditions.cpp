@@ -37,20 +37,20 @@ const char* run_sensor_condition_name(run_sensor_condition condition) {
 bool running_state_machine::is_display_required() {
   std::lock_guard<std::mutex> lock(display_required_lock_);
   if (config_.allow_hpd_with_display_required) return false;
-  return ask(input_signal::IS_DISPLAY_REQUIRED, "Unable to lock device interface for display required\n");
+  return links_.ask(input_signal::IS_DISPLAY_REQUIRED, "Unable to lock device interface for display required\n");
 }
 
 bool running_state_machine::has_external_display() {
   std::lock_guard<std::mutex> lock(external_display_lock_);
   if (config_.allow_leave_with_external_monitor) return false;
-  return ask(input_signal::HAS_EXTERNAL_DISPLAY, "Unable to lock device interface for external display\n");
+  return links_.ask(input_signal::HAS_EXTERNAL_DISPLAY, "Unable to lock device interface for external display\n");
 }
 
 bool running_state_machine::is_screen_off_timer_enabled() {
   std::lock_guard<std::mutex> lock(screen_off_timer_lock_);
   if (config_.allow_hpd_when_system_timer_disabled) return true;
-  return ask(input_signal::IS_SCREEN_OFF_TIMER_ENABLED,
-             "Unable to lock device interface for screen off timer enabled\n");
+  return links_.ask(input_signal::IS_SCREEN_OFF_TIMER_ENABLED,
+                    "Unable to lock device interface for screen off timer enabled\n");
 }
 
 bool running_state_machine::start_check_pause_conditions(std::atomic<bool>& stop) {
@@ -112,20 +112,12 @@ void running_state_machine::poll_pause_conditions() {
       if (!entry.second) continue;
       trace_line(log_level::info, tag) << "Condition: " << run_sensor_condition_name(entry.first)
                                        << " true. Suspending engine\n";
-      if (auto queue = queue_.lock()) {
-        queue->add_event(STOP_SENSOR);
-      } else {
-        trace_line(log_level::info, tag) << "Unable to lock event queue to stop sensor\n";
-      }
+      links_.push(STOP_SENSOR, "Unable to lock event queue to stop sensor\n", log_level::info);
       break;
     }
   } else if (!any) {
     trace_line(log_level::info, tag) << "Stop engine condition removed. Resuming enginen";
-    if (auto queue = queue_.lock()) {
-      queue->add_event(START_SENSOR);
-    } else {
-      trace_line(log_level::info, tag) << "Unable to lock event queue to resume sensor\n";
-    }
+    links_.push(START_SENSOR, "Unable to lock event queue to resume sensor\n", log_level::info);
   }
 }
 

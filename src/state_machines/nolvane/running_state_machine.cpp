@@ -19,12 +19,11 @@ constexpr const char* tag = "rsm";
 // display-off action happens while the screen is still dark.
 constexpr int64_t overlay_margin_ms = 3500;
 constexpr uint64_t zero_data_frames_before_mode = 10;
+constexpr const char* engine_gone = "Unable to lock engine interface from running state machine\n";
 
 uint32_t timer_milliseconds(int64_t ms) {
   return static_cast<uint32_t>(std::clamp<int64_t>(ms, 0, std::numeric_limits<uint32_t>::max()));
 }
-
-const char* true_false(bool value) { return value ? "True" : "False"; }
 
 // The destructor must go on to join the pause task whatever a collaborator
 // does, or the task's future would block forever.
@@ -59,14 +58,12 @@ running_state_machine::running_state_machine(const sm_config& config, std::weak_
                                              std::weak_ptr<engine_callback_interface> engine,
                                              std::weak_ptr<event_queue> queue)
     : config_(config),
-      device_(std::move(device)),
-      engine_(std::move(engine)),
-      queue_(std::move(queue)),
+      links_(tag, std::move(device), std::move(engine), std::move(queue)),
       conditions_{{run_sensor_condition::display_required, false},
                   {run_sensor_condition::external_display_connected, false},
                   {run_sensor_condition::system_timer_disabled, false}} {
   trace_line(log_level::info, tag, "running_state_machine") << "Enter";
-  reset_os_video_timers();
+  links_.reset_os_video_timers();
   if (!start_check_pause_conditions(pause_check_stop_)) {
     throw std::runtime_error("Unable to create running state machine, failed to start activity process\n");
   }
@@ -83,13 +80,9 @@ running_state_machine::~running_state_machine() {
   guarded("stop_wait_for_activity", [this] { stop_wait_for_activity(); });
   guarded("stop_check_pause_conditions", [this] { stop_check_pause_conditions(); });
   guarded("brighten_screen", [this] { brighten_screen(); });
-  guarded("reset_os_video_timers", [this] { reset_os_video_timers(); });
+  guarded("reset_os_video_timers", [this] { links_.reset_os_video_timers(); });
   guarded("teardown", [this] {
-    if (auto device = device_.lock()) {
-      device->teardown();
-    } else {
-      trace_line(log_level::error, tag) << "Unable to lock device interface in running destructor\n";
-    }
+    if (auto device = links_.device("Unable to lock device interface in running destructor\n")) device->teardown();
   });
   guarded("~running_state_machine", [this] { trace_line(log_level::info, tag, "~running_state_machine") << "Exit"; });
   // current_state_ is released next (it is the last member): its exit action
@@ -107,12 +100,8 @@ void running_state_machine::handle_incoming_event(events_t event) {
       if (config_.reset_os_idle_timer && !zero_data_mode_) set_display_required();
       break;
     case RELOAD:
-      if (auto queue = queue_.lock()) {
-        trace_line(log_level::info, tag) << "Adding QUIT from running state machine\n";
-        queue->add_event(QUIT);
-      } else {
-        trace_line(log_level::error, tag) << "Unabled to lock event queue when handling incoming event from rsm\n";
-      }
+      links_.push_quit("Adding QUIT from running state machine\n",
+                       "Unabled to lock event queue when handling incoming event from rsm\n");
       break;
     case ZERO_DATA:
       ++zero_data_frames_;
@@ -209,12 +198,10 @@ void running_state_machine::handle_states(states_t new_state, states_t /*old_sta
   previous.reset();
 }
 
-void running_state_machine::push_event(events_t event) {
-  if (auto queue = queue_.lock()) queue->add_event(event);
-}
+void running_state_machine::push_event(events_t event) { links_.push(event, nullptr); }
 
 void running_state_machine::dimming_start() {
-  if (auto queue = queue_.lock()) {
+  if (auto queue = links_.queue()) {
     // Any of these sends the machine back to USER_PRESENT instead of dimming.
     if (is_display_required()) {
       trace_line(log_level::info, tag) << "display required: resetting timers\n";
@@ -253,78 +240,48 @@ void running_state_machine::display_off_action() {
 void running_state_machine::dimming_end() {
   trace_line(log_level::info, tag) << "Leaving dimmed state\n";
   if (!brighten_screen()) OSTREL_LOCATED(log_level::info, tag) << "Failed to brighten screen\n";
-  if (!reset_os_video_timers()) OSTREL_LOCATED(log_level::info, tag) << "Failed to reset os video timers\n";
-}
-
-bool running_state_machine::send(output_signal signal, std::any payload, const char* gone_message) {
-  auto device = device_.lock();
-  if (!device) {
-    trace_line(log_level::error, tag) << gone_message;
-    return false;
-  }
-  return device->send_command(output_signal_package{signal, std::move(payload), signal_tag::NONE});
-}
-
-bool running_state_machine::ask(input_signal signal, const char* gone_message) {
-  auto device = device_.lock();
-  if (!device) {
-    trace_line(log_level::error, tag) << gone_message;
-    return false;
-  }
-  return device->register_callback(input_signal_package{signal, {}, {}, nullptr, signal_tag::NONE});
+  if (!links_.reset_os_video_timers()) OSTREL_LOCATED(log_level::info, tag) << "Failed to reset os video timers\n";
 }
 
 bool running_state_machine::dim_screen(uint64_t milliseconds) {
   scope_trace trace(log_level::info, tag, "dim_screen");
-  return send(output_signal::SHOW_DIM_SCREEN_OVERLAY, milliseconds, "Unable to lock device interface for dim screen\n");
+  return links_.send(output_signal::SHOW_DIM_SCREEN_OVERLAY, milliseconds,
+                     "Unable to lock device interface for dim screen\n");
 }
 
 bool running_state_machine::brighten_screen() {
   scope_trace trace(log_level::info, tag, "brighten_screen");
-  return send(output_signal::REMOVE_DIM_SCREEN_OVERLAY, nullptr,
-              "Unable to lock device interface for brighten screen\n");
+  return links_.send(output_signal::REMOVE_DIM_SCREEN_OVERLAY, nullptr,
+                     "Unable to lock device interface for brighten screen\n");
 }
 
 bool running_state_machine::set_display_required() {
   scope_trace trace(log_level::info, tag, "set_display_required");
-  return send(output_signal::SET_DISPLAY_REQUIRED, nullptr, "Unable to lock device interface for display required\n");
+  return links_.send(output_signal::SET_DISPLAY_REQUIRED, nullptr,
+                     "Unable to lock device interface for display required\n");
 }
 
 bool running_state_machine::lock_screen() {
   scope_trace trace(log_level::info, tag, "lock_screen");
-  return send(output_signal::LOCK_SCREEN, nullptr, "Unable to lock device interface for lock screen\n");
+  return links_.send(output_signal::LOCK_SCREEN, nullptr, "Unable to lock device interface for lock screen\n");
 }
 
 bool running_state_machine::turn_off_display() {
   scope_trace trace(log_level::info, tag, "turn_off_display");
-  return send(output_signal::TURN_OFF_DISPLAY, nullptr, "Unable to lock device interface for turn off display\n");
+  return links_.send(output_signal::TURN_OFF_DISPLAY, nullptr,
+                     "Unable to lock device interface for turn off display\n");
 }
 
 bool running_state_machine::turn_off_screen_with_os_timers() {
-  constexpr const char* name = "turn_off_screen_with_os_timers";
-  trace_line(log_level::info, tag, name) << "Enter";
-  const bool result = send(output_signal::OS_VIDEO_TIMER_SCREEN_OFF, nullptr,
-                           "Unable to lock device interface for overriding os video timer\n");
-  trace_line(log_level::info, tag, name) << "Exit" << "Result of overriding os video timer: " << true_false(result);
-  return result;
-}
-
-bool running_state_machine::reset_os_video_timers() {
-  constexpr const char* name = "reset_os_video_timers";
-  trace_line(log_level::info, tag, name) << "Enter";
-  const bool result = send(output_signal::OS_VIDEO_TIMER_RECOVER, nullptr,
-                           "Unable to lock device interface for resetting os video timer\n");
-  trace_line(log_level::info, tag, name) << "Exit" << "Result of resetting os video timer: " << true_false(result);
-  return result;
+  return links_.traced_send("turn_off_screen_with_os_timers", output_signal::OS_VIDEO_TIMER_SCREEN_OFF,
+                            "Unable to lock device interface for overriding os video timer\n",
+                            "Result of overriding os video timer: ");
 }
 
 bool running_state_machine::start_wait_for_activity() {
   scope_trace trace(log_level::info, tag, "start_wait_for_activity");
-  auto device = device_.lock();
-  if (!device) {
-    trace_line(log_level::error, tag) << "Unable to lock device interface for wait for activity\n";
-    return false;
-  }
+  const auto device = links_.device("Unable to lock device interface for wait for activity\n");
+  if (!device) return false;
   trace_line(log_level::info, tag) << "Starting user activity proc";
   try {
     return device->register_callback(input_signal_package{input_signal::USER_ACTIVITY, {}, {}, nullptr,
@@ -337,11 +294,8 @@ bool running_state_machine::start_wait_for_activity() {
 
 bool running_state_machine::stop_wait_for_activity() {
   scope_trace trace(log_level::info, tag, "stop_wait_for_activity");
-  auto device = device_.lock();
-  if (!device) {
-    trace_line(log_level::error, tag) << "Unable to lock device interface for stopping user activity proc\n";
-    return false;
-  }
+  const auto device = links_.device("Unable to lock device interface for stopping user activity proc\n");
+  if (!device) return false;
   trace_line(log_level::info, tag) << "Stopping user activity proc";
   const bool result =
       device->send_command(output_signal_package{output_signal::STOP_USER_ACTIVITY_PROCESS, nullptr, signal_tag::NONE});
@@ -351,27 +305,12 @@ bool running_state_machine::stop_wait_for_activity() {
 
 bool running_state_machine::suspend_engine() {
   scope_trace trace(log_level::info, tag, "suspend_engine");
-  return set_engine_suspended(true, "Could not suspend engine\n");
+  return links_.suspend(engine_gone, "Could not suspend engine\n", log_level::info);
 }
 
 bool running_state_machine::resume_engine() {
   scope_trace trace(log_level::info, tag, "resume_engine");
-  return set_engine_suspended(false, "Could not resume engine\n");
-}
-
-bool running_state_machine::set_engine_suspended(bool suspend, const char* failure_text) {
-  auto engine = engine_.lock();
-  if (!engine) {
-    trace_line(log_level::error, tag) << "Unable to lock engine interface from running state machine\n";
-    return false;
-  }
-  if (!engine->engine_state_cb) {
-    trace_line(log_level::error, tag) << "Engine interface suspend callback is nullptr\n";
-    return false;
-  }
-  const bool result = engine->engine_state_cb(suspend);
-  if (!result) trace_line(log_level::info, tag) << failure_text;
-  return result;
+  return links_.resume(engine_gone, "Could not resume engine\n", log_level::info);
 }
 
 }  // namespace ostrel

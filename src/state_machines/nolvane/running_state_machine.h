@@ -5,8 +5,9 @@
 
 #include "device_interface.h"
 #include "engine_callback_interface.h"
-#include "state_machines/nolvane/event_queue.h"
-#include "state_machines/nolvane/events.h"
+#include "events/event_queue.h"
+#include "events/events.h"
+#include "state_machines/nolvane/machine_links.h"
 #include "state_machines/nolvane/running_states.h"
 #include "state_machines/nolvane/sm_config.h"
 #include "state_machines/nolvane/sub_state_machine_interface.h"
@@ -80,20 +81,13 @@ class running_state_machine : public sub_state_machine_interface {
   bool lock_screen();
   bool turn_off_display();
   bool turn_off_screen_with_os_timers();
-  bool reset_os_video_timers();
   bool start_wait_for_activity();
   bool stop_wait_for_activity();
   bool suspend_engine();
   bool resume_engine();
-  // Both go through the engine callback; only the failure line differs.
-  bool set_engine_suspended(bool suspend, const char* failure_text);
-  bool send(output_signal signal, std::any payload, const char* gone_message);
-  bool ask(input_signal signal, const char* gone_message);
 
   const sm_config config_;
-  const std::weak_ptr<device_interface> device_;
-  const std::weak_ptr<engine_callback_interface> engine_;
-  const std::weak_ptr<event_queue> queue_;
+  const machine_links links_;
   std::atomic<states_t> state_{ENGINE_OFF};  // read by the pause task
   uint64_t zero_data_frames_ = 0;
   bool zero_data_mode_ = false;

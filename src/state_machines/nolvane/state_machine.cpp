@@ -50,9 +50,7 @@ const char* state_machine::state_name(states_t state) {
 
 state_machine::state_machine(std::weak_ptr<device_interface> device, std::weak_ptr<engine_callback_interface> engine,
                              std::weak_ptr<event_queue> queue, std::atomic<bool>* stop_requested)
-    : device_(std::move(device)),
-      engine_(std::move(engine)),
-      queue_(std::move(queue)),
+    : links_(tag, std::move(device), std::move(engine), std::move(queue)),
       stop_requested_(stop_requested),
       state_clock_ms_(process_clock_ms()) {
   trace_line(log_level::info, tag) << "state_machine::state_machine()";
@@ -63,13 +61,15 @@ state_machine::~state_machine() {
   sub_state_machine_.reset();
 }
 
-void state_machine::set_device_interface(std::weak_ptr<device_interface> device) { device_ = std::move(device); }
-
-void state_machine::set_engine_interface(std::weak_ptr<engine_callback_interface> engine) {
-  engine_ = std::move(engine);
+void state_machine::set_device_interface(std::weak_ptr<device_interface> device) {
+  links_.set_device(std::move(device));
 }
 
-void state_machine::set_event_queue(std::weak_ptr<event_queue> queue) { queue_ = std::move(queue); }
+void state_machine::set_engine_interface(std::weak_ptr<engine_callback_interface> engine) {
+  links_.set_engine(std::move(engine));
+}
+
+void state_machine::set_event_queue(std::weak_ptr<event_queue> queue) { links_.set_queue(std::move(queue)); }
 
 void state_machine::reset() {
   state_ = INITIAL;
@@ -79,25 +79,17 @@ void state_machine::reset() {
   running_retry_due_ = false;
 }
 
-bool state_machine::ask(input_signal signal, const char* gone_message) {
-  auto device = device_.lock();
-  if (!device) {
-    trace_line(log_level::error, tag) << gone_message;
-    return false;
-  }
-  return device->register_callback(input_signal_package{signal, {}, {}, nullptr, signal_tag::NONE});
-}
-
 bool state_machine::start() {
   trace_line(log_level::info, tag) << "Starting leave detection state machine\n";
-  if (ask(input_signal::IS_USER_TOKEN_AVAILABLE, "Unable to lock device interface for user token available\n")) {
+  if (links_.ask(input_signal::IS_USER_TOKEN_AVAILABLE,
+                 "Unable to lock device interface for user token available\n")) {
     // The device interface pushes SESSION_UNLOCK or REMOTE_DESKTOP itself,
     // but nothing for a locked session; without an event the machine would
     // wait in INITIAL, where a display or remote event starts leave
     // detection on the lock screen.
     const bool unlocked =
-        ask(input_signal::IS_SESSION_LOCKED, "Unable to lock device interface for is session locked\n");
-    ask(input_signal::IS_REMOTE_SESSION, "Unable to lock device interface for is remote session\n");
+        links_.ask(input_signal::IS_SESSION_LOCKED, "Unable to lock device interface for is session locked\n");
+    links_.ask(input_signal::IS_REMOTE_SESSION, "Unable to lock device interface for is remote session\n");
     if (unlocked) {
       trace_line(log_level::info, tag) << "Leave detection state machine has started\n";
       return true;
@@ -106,12 +98,7 @@ bool state_machine::start() {
   } else {
     trace_line(log_level::info, tag) << "User token is not available, going into stopped state\n";
   }
-  auto queue = queue_.lock();
-  if (!queue) {
-    trace_line(log_level::error, tag) << "Unable to lock event queue when starting ldsm\n";
-    return false;
-  }
-  queue->add_event(SESSION_LOCK);
+  if (!links_.push(SESSION_LOCK, "Unable to lock event queue when starting ldsm\n")) return false;
   trace_line(log_level::info, tag) << "Leave detection state machine has started\n";
   return true;
 }
@@ -192,21 +179,6 @@ void state_machine::set_device_compatibility(bool compatible) {
   reader->write_dword(config::values::device_compatibility, compatible ? 1 : 0);
 }
 
-bool state_machine::reset_os_video_timers() {
-  constexpr const char* name = "reset_os_video_timers";
-  trace_line(log_level::info, tag, name) << "Enter";
-  bool result = false;
-  if (auto device = device_.lock()) {
-    result = device->send_command(
-        output_signal_package{output_signal::OS_VIDEO_TIMER_RECOVER, nullptr, signal_tag::NONE});
-  } else {
-    trace_line(log_level::error, tag) << "Unable to lock device interface for resetting os video timer\n";
-  }
-  trace_line(log_level::info, tag, name) << "Exit" << "Result of resetting os video timer: "
-                                         << (result ? "True" : "False");
-  return result;
-}
-
 // Leave detection runs again only with the user back at an unlocked session,
 // as the stopped machine sees it now: a START_MACHINE queued behind a lock,
 // or a sensor report that was on its way when the session locked, must not
@@ -222,7 +194,8 @@ void state_machine::enter_stopped() {
   // The new machine is complete before the old one goes: it suspends the
   // engine before the running machine's destructor tears things down.
   std::unique_ptr<sub_state_machine_interface> fresh =
-      std::make_unique<stopped_state_machine>(config_, device_, queue_, engine_);
+      std::make_unique<stopped_state_machine>(config_, links_.device_link(), links_.queue_link(),
+                                              links_.engine_link());
   std::swap(sub_state_machine_, fresh);
   state_ = STOPPED;
 }
@@ -230,7 +203,8 @@ void state_machine::enter_stopped() {
 void state_machine::enter_running() {
   try {
     std::unique_ptr<sub_state_machine_interface> fresh =
-        std::make_unique<running_state_machine>(config_, device_, engine_, queue_);
+        std::make_unique<running_state_machine>(config_, links_.device_link(), links_.engine_link(),
+                                                links_.queue_link());
     std::swap(sub_state_machine_, fresh);
   } catch (const std::runtime_error& e) {
     running_machine_failed(e.what());
@@ -260,7 +234,7 @@ void state_machine::running_machine_failed(const char* what) {
 bool state_machine::arm_running_retry() {
   running_retry_due_ = false;
   // A copy: the timer's task must not read the member the next load replaces.
-  std::weak_ptr<event_queue> queue = queue_;
+  std::weak_ptr<event_queue> queue = links_.queue_link();
   try {
     running_retry_timer_ = std::make_unique<timeout>(
         static_cast<uint32_t>(running_machine_retry_delay.count()), [this, queue] {
@@ -294,7 +268,9 @@ state_machine::states_t state_machine::next_state(states_t state, events_t event
       break;
     case DISPLAY_OFF:
     case DISPLAY_ON:
-      if (!reset_os_video_timers()) OSTREL_LOCATED(log_level::info, tag) << "WARNING: Failed to reset os video timers\n";
+      if (!links_.reset_os_video_timers()) {
+        OSTREL_LOCATED(log_level::info, tag) << "WARNING: Failed to reset os video timers\n";
+      }
       break;
     default:
       break;
@@ -307,7 +283,7 @@ state_machine::states_t state_machine::next_state(states_t state, events_t event
         return RUNNING;
       }
       if (event == RELOAD) {
-        if (auto queue = queue_.lock()) {
+        if (auto queue = links_.queue()) {
           trace_line(log_level::info, tag) << "Adding QUIT from leave detection state machine\n";
           queue->add_event(QUIT);
         } else {
@@ -374,11 +350,8 @@ void state_machine::handle_incoming_event(events_t event) {
 }
 
 void state_machine::push_states_to_engine(const state_vector& vector) {
-  auto engine = engine_.lock();
-  if (!engine) {
-    trace_line(log_level::error, tag) << "Unable to lock engine interface from push states to engine\n";
-    return;
-  }
+  const auto engine = links_.engine("Unable to lock engine interface from push states to engine\n");
+  if (!engine) return;
   if (!engine->engine_send_cb) {
     trace_line(log_level::error, tag) << "Engine interface sensor input callback is nullptr\n";
     return;

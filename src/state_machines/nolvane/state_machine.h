@@ -7,8 +7,9 @@
 #include "config/reader.h"
 #include "device_interface.h"
 #include "engine_callback_interface.h"
-#include "state_machines/nolvane/event_queue.h"
-#include "state_machines/nolvane/events.h"
+#include "events/event_queue.h"
+#include "events/events.h"
+#include "state_machines/nolvane/machine_links.h"
 #include "state_machines/nolvane/sm_config.h"
 #include "state_machines/nolvane/state_machine_interface.h"
 #include "state_machines/nolvane/sub_state_machine_interface.h"
@@ -81,13 +82,9 @@ class state_machine : public state_machine_interface {
   // Between a failed build and its retry, and after giving up.
   bool running_build_blocked() const;
   void set_device_compatibility(bool compatible);
-  bool reset_os_video_timers();
-  bool ask(input_signal signal, const char* gone_message);
   void push_states_to_engine(const state_vector& vector);
 
-  std::weak_ptr<device_interface> device_;
-  std::weak_ptr<engine_callback_interface> engine_;
-  std::weak_ptr<event_queue> queue_;
+  machine_links links_;
   std::weak_ptr<config::reader> reader_;
   std::atomic<bool>* const stop_requested_;
   sm_config config_;

@@ -4,8 +4,8 @@
 #include "config/reader.h"
 #include "device_interface.h"
 #include "engine_callback_interface.h"
-#include "state_machines/nolvane/event_queue.h"
-#include "state_machines/nolvane/events.h"
+#include "events/event_queue.h"
+#include "events/events.h"
 
 #include <memory>
 

@@ -10,6 +10,7 @@ using logging::trace_line;
 
 namespace {
 constexpr const char* tag = "ssm";
+constexpr const char* queue_gone = "Unabled to lock event queue when handling next state from ldsm\n";
 }  // namespace
 
 const char* stopped_state_machine::state_name(states_t state) {
@@ -43,7 +44,7 @@ const char* stopped_state_machine::state_name(states_t state) {
 stopped_state_machine::stopped_state_machine(const sm_config& config, std::weak_ptr<device_interface> device,
                                              std::weak_ptr<event_queue> queue,
                                              std::weak_ptr<engine_callback_interface> engine)
-    : config_(config), device_(std::move(device)), queue_(std::move(queue)), engine_(std::move(engine)) {
+    : config_(config), links_(tag, std::move(device), std::move(engine), std::move(queue)) {
   trace_line(log_level::info, tag) << "stopped_state_machine::stopped_state_machine()";
   suspend_engine();
 }
@@ -160,11 +161,7 @@ stopped_state_machine::states_t stopped_state_machine::next(states_t state, even
 void stopped_state_machine::handle_state(states_t state) {
   switch (state) {
     case UNLOCKED:
-      if (auto queue = queue_.lock()) {
-        queue->add_event(START_MACHINE);
-      } else {
-        trace_line(log_level::error, tag) << "Unabled to lock event queue when handling next state from ldsm\n";
-      }
+      links_.push(START_MACHINE, queue_gone);
       break;
     case ABSENT:
       if (config_.always_require_sign_in) {
@@ -173,12 +170,7 @@ void stopped_state_machine::handle_state(states_t state) {
       }
       break;
     case RELOAD_UNLOCKED:
-      if (auto queue = queue_.lock()) {
-        trace_line(log_level::info, tag) << "Adding QUIT from stopped state machine\n";
-        queue->add_event(QUIT);
-      } else {
-        trace_line(log_level::error, tag) << "Unabled to lock event queue when handling next state from ldsm\n";
-      }
+      links_.push_quit("Adding QUIT from stopped state machine\n", queue_gone);
       break;
     default:
       break;
@@ -187,26 +179,14 @@ void stopped_state_machine::handle_state(states_t state) {
 
 void stopped_state_machine::suspend_engine() {
   scope_trace trace(log_level::info, tag, "suspend_engine");
-  auto engine = engine_.lock();
-  if (!engine) {
-    trace_line(log_level::error, tag) << "Unable to lock engine interface from stopped state machine\n";
-    return;
-  }
-  if (!engine->engine_state_cb) {
-    trace_line(log_level::error, tag) << "Engine interface suspend callback is nullptr\n";
-    return;
-  }
-  if (!engine->engine_state_cb(true)) trace_line(log_level::error, tag) << "Could not suspend engine\n";
+  links_.suspend("Unable to lock engine interface from stopped state machine\n", "Could not suspend engine\n",
+                 log_level::error);
 }
 
 void stopped_state_machine::turn_off_display_and_lock() {
   scope_trace trace(log_level::info, tag, "turn_off_display_and_lock");
-  auto device = device_.lock();
-  if (!device) {
-    trace_line(log_level::error, tag) << "Unable to lock device interface for turn off display\n";
-    return;
-  }
-  device->send_command(output_signal_package{output_signal::TURN_OFF_DISPLAY_AND_LOCK, nullptr, signal_tag::NONE});
+  links_.send(output_signal::TURN_OFF_DISPLAY_AND_LOCK, nullptr,
+              "Unable to lock device interface for turn off display\n");
 }
 
 }  // namespace ostrel

@@ -6,8 +6,9 @@
 
 #include "device_interface.h"
 #include "engine_callback_interface.h"
-#include "state_machines/nolvane/event_queue.h"
-#include "state_machines/nolvane/events.h"
+#include "events/event_queue.h"
+#include "events/events.h"
+#include "state_machines/nolvane/machine_links.h"
 #include "state_machines/nolvane/sm_config.h"
 #include "state_machines/nolvane/sub_state_machine_interface.h"
 
@@ -62,9 +63,7 @@ class stopped_state_machine : public sub_state_machine_interface {
   void turn_off_display_and_lock();
 
   const sm_config config_;
-  const std::weak_ptr<device_interface> device_;
-  const std::weak_ptr<event_queue> queue_;
-  const std::weak_ptr<engine_callback_interface> engine_;
+  const machine_links links_;
   states_t state_ = UNLOCKED;
   // The ABSENT states stand for a display that is off, a remote session, or
   // both; each comes back on its own event, and the user is back only when

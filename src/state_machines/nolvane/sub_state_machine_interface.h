@@ -2,7 +2,7 @@
 // (running or stopped).
 #pragma once
 
-#include "state_machines/nolvane/events.h"
+#include "events/events.h"
 
 #include <string>
 

@@ -58,36 +58,14 @@ class scoped_machine {
 }  // namespace winsim::machine
 
 // Each area of the simulation adds its own controls.
-#if __has_include(<winsim/machine_etw.h>)
 #include <winsim/machine_etw.h>
-#endif
-#if __has_include(<winsim/machine_scm.h>)
 #include <winsim/machine_scm.h>
-#endif
-#if __has_include(<winsim/machine_power.h>)
 #include <winsim/machine_power.h>
-#endif
-#if __has_include(<winsim/machine_registry.h>)
 #include <winsim/machine_registry.h>
-#endif
-#if __has_include(<winsim/machine_devices.h>)
 #include <winsim/machine_devices.h>
-#endif
-#if __has_include(<winsim/machine_desktop.h>)
 #include <winsim/machine_desktop.h>
-#endif
-#if __has_include(<winsim/machine_process.h>)
 #include <winsim/machine_process.h>
-#endif
-#if __has_include(<winsim/machine_power_policy.h>)
 #include <winsim/machine_power_policy.h>
-#endif
-#if __has_include(<winsim/machine_terminal.h>)
 #include <winsim/machine_terminal.h>
-#endif
-#if __has_include(<winsim/machine_sensor.h>)
 #include <winsim/machine_sensor.h>
-#endif
-#if __has_include(<winsim/machine_threads.h>)
 #include <winsim/machine_threads.h>
-#endif

@@ -7,7 +7,7 @@
 // As on Windows, the event exists only while some handle to it is open: a
 // file whose holders have all closed their handles or died counts as absent
 // and is made anew by the next CreateEventA.
-#include "kernel/events.h"
+#include "kernel/event_objects.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,5 +1,5 @@
 // Test controls of the simulated registry.
-#include "registry/registry_store.h"
+#include "registry/key_tree.h"
 
 #include <winsim/machine.h>
 

@@ -1,6 +1,6 @@
 // The ANSI registry calls over the simulated HKEY_LOCAL_MACHINE. Each returns
 // its status and leaves the last error alone, as advapi32 does.
-#include "registry/registry_store.h"
+#include "registry/key_tree.h"
 
 #include <algorithm>
 

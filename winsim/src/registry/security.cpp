@@ -1,7 +1,7 @@
 // ACLs: InitializeAcl, SetEntriesInAclA and SetSecurityInfo on registry keys.
 // ACLs are laid out in memory as on Windows (header, then ACEs with their
 // SIDs), so product code can pass them around and free them with LocalFree.
-#include "registry/registry_store.h"
+#include "registry/key_tree.h"
 
 #include <aclapi.h>
 

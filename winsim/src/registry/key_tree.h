@@ -2,7 +2,7 @@
 // notifications. Everything here is guarded by registry_mutex().
 #pragma once
 
-#include "kernel/events.h"
+#include "kernel/event_objects.h"
 #include "kernel/kernel_object.h"
 
 #include <map>

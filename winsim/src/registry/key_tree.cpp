@@ -1,6 +1,6 @@
 // The HKEY_LOCAL_MACHINE tree of the simulated machine, its key handles and
 // change notifications.
-#include "registry/registry_store.h"
+#include "registry/key_tree.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "host/service_main.h"
+#include "config/output_directory.h"
 #include "trace_capture.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 namespace ostrel {
 namespace {
 
+using config::check_output_directory;
 using test::trace_capture;
 
 class OutputDirectoryTest : public ::testing::Test {

@@ -1,4 +1,4 @@
-#include "state_machines/nolvane/events.h"
+#include "events/events.h"
 
 namespace ostrel {
 

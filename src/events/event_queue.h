@@ -2,7 +2,7 @@
 // QUIT is never stored: it empties the queue and ends the processing loop.
 #pragma once
 
-#include "state_machines/nolvane/events.h"
+#include "events/events.h"
 
 #include <atomic>
 #include <condition_variable>

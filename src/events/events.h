@@ -1,5 +1,6 @@
 // The event vocabulary: every stimulus reaches the state machines as one of
-// these one-byte codes.
+// these one-byte codes. The state machines, the engine and the device
+// component each link this folder's library and none of each other's.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Unnamed event objects: manual- and auto-reset.
-#include "kernel/events.h"
+#include "kernel/event_objects.h"
 
 namespace winsim::detail {
 

@@ -1,5 +1,5 @@
 #include "engine/engine_runner.h"
-#include "host/service_main.h"
+#include "engine/engine_runner_parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 namespace ostrel {
 namespace {
 
-TEST(ServiceMainParameters, Parameter7KeepsTheSensorWaitAtLeastFiveSeconds) {
+TEST(RunnerParameters, Parameter7KeepsTheSensorWaitAtLeastFiveSeconds) {
   // LockScreenTimeout beyond SensorSleepDuration + 5 + DimDuration: the rest of it.
   EXPECT_FLOAT_EQ(compute_parameter_7(60, 5, 10), 45.0f);
   // A shorter one is lifted to that sum.
@@ -53,7 +53,7 @@ class recording_runner : public engine_runner_interface {
   uint64_t refused_id_;
 };
 
-TEST(ServiceMainParameters, HandOverGoesInIdOrderWithTheRunnersTypesAndEndsAtARefusal) {
+TEST(RunnerParameters, HandOverGoesInIdOrderWithTheRunnersTypesAndEndsAtARefusal) {
   runner_parameters parameters;
   parameters.opmode = 1020;
   parameters.debug_mode = true;
