@@ -121,12 +121,7 @@ int option_parser::next(int* long_index) {
   if (long_options_ != nullptr && option == 'W' && letter[1] == ';') {
     // "-W name" is the long option "--name".
     if (*place_ == '\0') {
-      if (++index_ >= argc_) {
-        place_ = end_of_word;
-        if (print_errors()) diagnose(std::string("option requires an argument -- ") + static_cast<char>(option));
-        rejected_ = option;
-        return bad_argument();
-      }
+      if (!next_word_for(option)) return bad_argument();
       place_ = argv_[index_];
     }
     const int result = parse_long_option(long_index);
@@ -143,18 +138,21 @@ int option_parser::next(int* long_index) {
       argument_ = place_;  // attached: "-b500"
     } else if (letter[2] != ':') {
       // Required, in the next word.
-      if (++index_ >= argc_) {
-        place_ = end_of_word;
-        if (print_errors()) diagnose(std::string("option requires an argument -- ") + static_cast<char>(option));
-        rejected_ = option;
-        return bad_argument();
-      }
+      if (!next_word_for(option)) return bad_argument();
       argument_ = argv_[index_];
     }
     place_ = end_of_word;
     ++index_;
   }
   return option;
+}
+
+bool option_parser::next_word_for(int option) {
+  if (++index_ < argc_) return true;
+  place_ = end_of_word;
+  if (print_errors()) diagnose(std::string("option requires an argument -- ") + static_cast<char>(option));
+  rejected_ = option;
+  return false;
 }
 
 int option_parser::parse_long_option(int* long_index) {

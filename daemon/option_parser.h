@@ -58,6 +58,9 @@ class option_parser {
   bool print_errors() const { return report_errors_ && *options_ != ':'; }
   int bad_argument() const { return *options_ == ':' ? ':' : '?'; }
   void diagnose(const std::string& message) const;
+  // Moves on to the next word, which holds `option`'s argument; false, with
+  // the diagnostic, when there is none.
+  bool next_word_for(int option);
 
   int argc_;
   char** argv_;

@@ -60,6 +60,14 @@ policy_state& state() {
   return *s;
 }
 
+// Runs `use` on the state under its mutex; returns what `use` returns.
+template <typename Use>
+auto with_state(Use use) {
+  auto& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return use(s);
+}
+
 SYSTEM_POWER_POLICY& policy_for(policy_state& s, POWER_INFORMATION_LEVEL level) {
   return level == SystemPowerPolicyDc ? s.dc : s.ac;
 }
@@ -160,57 +168,39 @@ NTSTATUS WINAPI CallNtPowerInformation(POWER_INFORMATION_LEVEL level, PVOID inpu
 namespace winsim::machine {
 
 void set_video_timeout(POWER_INFORMATION_LEVEL level, DWORD seconds) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  policy_for(s, level).VideoTimeout = seconds;
+  with_state([&](policy_state& s) { policy_for(s, level).VideoTimeout = seconds; });
 }
 
 DWORD video_timeout(POWER_INFORMATION_LEVEL level) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return policy_for(s, level).VideoTimeout;
+  return with_state([&](policy_state& s) { return policy_for(s, level).VideoTimeout; });
 }
 
 void set_idle_timeout(POWER_INFORMATION_LEVEL level, DWORD seconds) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  policy_for(s, level).IdleTimeout = seconds;
+  with_state([&](policy_state& s) { policy_for(s, level).IdleTimeout = seconds; });
 }
 
 DWORD idle_timeout(POWER_INFORMATION_LEVEL level) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return policy_for(s, level).IdleTimeout;
+  return with_state([&](policy_state& s) { return policy_for(s, level).IdleTimeout; });
 }
 
 SYSTEM_POWER_POLICY power_policy(POWER_INFORMATION_LEVEL level) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return policy_for(s, level);
+  return with_state([&](policy_state& s) { return policy_for(s, level); });
 }
 
 void set_system_execution_state(DWORD execution_state) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.execution_state = execution_state;
+  with_state([&](policy_state& s) { s.execution_state = execution_state; });
 }
 
 DWORD system_execution_state() {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.execution_state;
+  return with_state([](policy_state& s) { return s.execution_state; });
 }
 
 std::vector<power_policy_write> power_policy_writes() {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.writes;
+  return with_state([](policy_state& s) { return s.writes; });
 }
 
 void on_power_policy_call(power_policy_hook hook) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.hook = std::move(hook);
+  with_state([&](policy_state& s) { s.hook = std::move(hook); });
 }
 
 void fail_power_policy_read(POWER_INFORMATION_LEVEL level, NTSTATUS status, int times) {
