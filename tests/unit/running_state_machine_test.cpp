@@ -414,10 +414,22 @@ TEST_F(RunningStateMachineTest, ZeroTimeToDimPushesTheTimeoutAtOnceFromTheMachin
 }
 
 TEST_F(RunningStateMachineTest, DestructionInDimmingBrightensAndRestoresTwiceAndJoinsEverything) {
-  create_present(short_timers(20, 5000));
+  // The teardown's first step (stopping the watcher) is held past the end of
+  // the dimming time, as a slow daemon run does on a loaded machine: the
+  // display must not go off while the machine ends (a lock while dimming).
+  std::atomic<bool> hold_watcher_stop{false};
+  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
+      .WillByDefault([&](const output_signal_package&) {
+        if (hold_watcher_stop) log_.wait_for_entry("cmd:OS_VIDEO_TIMER_SCREEN_OFF", milliseconds(1500));
+        log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
+        return true;
+      });
+  // The teardown starts within 1 s of dimming: room for a late test thread.
+  create_present(short_timers(20, 1000));
   enter_dimming();
   const size_t from = log_.size();
   capture_.clear();
+  hold_watcher_stop = true;
   rsm_.reset();
   EXPECT_EQ(log_.commands_since(from),
             (std::vector<std::string>{"cmd:STOP_USER_ACTIVITY_PROCESS", "cmd:REMOVE_DIM_SCREEN_OVERLAY",

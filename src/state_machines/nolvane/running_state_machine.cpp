@@ -77,6 +77,11 @@ running_state_machine::running_state_machine(const sm_config& config, std::weak_
 
 running_state_machine::~running_state_machine() {
   guarded("~running_state_machine", [this] { trace_line(log_level::info, tag, "~running_state_machine") << "Enter"; });
+  // The steps below wait for daemon runs, which can take seconds; DIMMING's
+  // timer must not turn the display off meanwhile (a lock while dimming).
+  guarded("stop_timer", [this] {
+    if (current_state_) current_state_->stop_timer();
+  });
   guarded("stop_wait_for_activity", [this] { stop_wait_for_activity(); });
   guarded("stop_check_pause_conditions", [this] { stop_check_pause_conditions(); });
   guarded("brighten_screen", [this] { brighten_screen(); });
