@@ -155,7 +155,7 @@ void fill_table(table& t, const user_measurements& m, const std::vector<double>&
             summarize(m.dim_lateness), dim_lateness_goal_ms);
   t.add("  of which: the dim time-out taken by the state machine", describe(summarize(m.dim_event_lateness)));
   t.add("  of which: DIMMING entry until the overlay's daemon starts", describe(summarize(m.dimming_entry)));
-  t.add("    when the pause poll's external-display query was running", describe(summarize(m.dimming_entry_behind_poll)));
+  t.add("    when a pause poll's external-display query came first", describe(summarize(m.dimming_entry_behind_poll)));
   t.add("    when it was not", describe(summarize(m.dimming_entry_alone)));
   t.add("    the time-out taken → the entry's external-display query starts", describe(summarize(m.entry_to_query)));
   t.add("    the query's daemon run", describe(summarize(m.query_run)));

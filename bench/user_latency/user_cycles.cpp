@@ -4,6 +4,8 @@
 
 #include <winsim/machine.h>
 
+#include <algorithm>
+
 namespace user_latency {
 namespace {
 
@@ -25,22 +27,20 @@ bool runs_option(const winsim::machine::process_record& p, const std::string& op
 }
 
 // The external-display query that started after `from` and ended before `to`, if any.
-const winsim::machine::process_record* query_between(const std::vector<winsim::machine::process_record>& processes,
-                                                     std::chrono::steady_clock::time_point from,
-                                                     std::chrono::steady_clock::time_point to) {
+// The external-display queries under way at some time between `from` and
+// `to`, in order of their start: the DIMMING entry's own query is the last;
+// any before it is a pause-condition poll's that the entry had to wait for.
+std::vector<const winsim::machine::process_record*> queries_during(
+    const std::vector<winsim::machine::process_record>& processes, std::chrono::steady_clock::time_point from,
+    std::chrono::steady_clock::time_point to) {
+  std::vector<const winsim::machine::process_record*> found;
   for (const auto& p : processes) {
-    if (runs_option(p, "--has_external_display") && p.started_at >= from && !p.running && p.ended_at <= to) return &p;
+    if (runs_option(p, "--has_external_display") && p.started_at <= to && (p.running || p.ended_at > from)) {
+      found.push_back(&p);
+    }
   }
-  return nullptr;
-}
-
-// An external-display query of the pause-condition poll was under way at `at`.
-bool poll_query_running_at(const std::vector<winsim::machine::process_record>& processes,
-                           std::chrono::steady_clock::time_point at) {
-  for (const auto& p : processes) {
-    if (runs_option(p, "--has_external_display") && p.started_at <= at && (p.running || p.ended_at > at)) return true;
-  }
-  return false;
+  std::sort(found.begin(), found.end(), [](const auto* x, const auto* y) { return x->started_at < y->started_at; });
+  return found;
 }
 
 }  // namespace
@@ -122,10 +122,11 @@ std::string user_cycles::leave(bool touch_first) {
       if (static_cast<int>(p.id) != shown->pid || !runs_option(p, "--dim_screen")) continue;
       const double entry = milliseconds_between(*taken, p.started_at);
       measured_.dimming_entry.push_back(entry);
-      (poll_query_running_at(processes, *taken) ? measured_.dimming_entry_behind_poll : measured_.dimming_entry_alone)
-          .push_back(entry);
+      const auto queries = queries_during(processes, *taken, p.started_at);
+      (queries.size() > 1 ? measured_.dimming_entry_behind_poll : measured_.dimming_entry_alone).push_back(entry);
       measured_.overlay_start.push_back(milliseconds_between(p.started_at, shown_at));
-      if (const auto* query = query_between(processes, *taken, p.started_at)) {
+      const auto* query = queries.empty() ? nullptr : queries.back();
+      if (query && query->started_at >= *taken && !query->running && query->ended_at <= p.started_at) {
         measured_.entry_to_query.push_back(milliseconds_between(*taken, query->started_at));
         measured_.query_run.push_back(milliseconds_between(query->started_at, query->ended_at));
         measured_.query_to_overlay.push_back(milliseconds_between(query->ended_at, p.started_at));
