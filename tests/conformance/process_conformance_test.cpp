@@ -218,8 +218,11 @@ TEST(ProcessConformance, ARunningChildIsStillActiveUntilTerminatedWithItsExitCod
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   std::string command = child + " sleep 60000";
+  // Without a console: Wine hosts a CREATE_NO_WINDOW child's console in a
+  // conhost.exe that outlives a terminated child and keeps the test's output
+  // pipes open, so the test runner would wait for it.
   ASSERT_TRUE(
-      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+      CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup, &info));
   EXPECT_NE(info.dwProcessId, 0u);
   EXPECT_EQ(WaitForSingleObject(info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(WaitForSingleObject(info.hThread, 0), static_cast<DWORD>(WAIT_TIMEOUT));
