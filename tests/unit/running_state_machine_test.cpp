@@ -53,6 +53,17 @@ class RunningStateMachineTest : public ::testing::Test, protected test::collabor
     EXPECT_EQ(state(), "DIMMING");
     return entered;
   }
+  // While `hold` is set, stopping the watcher waits for the display-off
+  // command or 1.5 s, as a slow daemon run does on a loaded machine. Set
+  // before the machine's tasks exist: GoogleMock's setters are not thread-safe.
+  void hold_watcher_stop_while(const std::atomic<bool>& hold) {
+    ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
+        .WillByDefault([this, &hold](const output_signal_package&) {
+          if (hold) log_.wait_for_entry("cmd:OS_VIDEO_TIMER_SCREEN_OFF", milliseconds(1500));
+          log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
+          return true;
+        });
+  }
   // QUIT empties the queue; a marker pushed before shows whether it came.
   void push_marker() { queue_.queue->add_event(LOCK_REQUESTED); }
   bool quit_came_after_marker() {
@@ -136,12 +147,7 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   // slow daemon run does on a loaded machine: the display must not go off
   // in front of the user who has just come back.
   std::atomic<bool> hold_watcher_stop{false};
-  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
-      .WillByDefault([&](const output_signal_package&) {
-        if (hold_watcher_stop) log_.wait_for_entry("cmd:OS_VIDEO_TIMER_SCREEN_OFF", milliseconds(1500));
-        log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
-        return true;
-      });
+  hold_watcher_stop_while(hold_watcher_stop);
   // Each return below must reach the machine before the state's timer runs
   // out: 1 s leaves this thread that much room on a loaded machine.
   create_present(short_timers(1000, 1000));
@@ -418,12 +424,7 @@ TEST_F(RunningStateMachineTest, DestructionInDimmingBrightensAndRestoresTwiceAnd
   // the dimming time, as a slow daemon run does on a loaded machine: the
   // display must not go off while the machine ends (a lock while dimming).
   std::atomic<bool> hold_watcher_stop{false};
-  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::STOP_USER_ACTIVITY_PROCESS)))
-      .WillByDefault([&](const output_signal_package&) {
-        if (hold_watcher_stop) log_.wait_for_entry("cmd:OS_VIDEO_TIMER_SCREEN_OFF", milliseconds(1500));
-        log_.add("cmd:STOP_USER_ACTIVITY_PROCESS");
-        return true;
-      });
+  hold_watcher_stop_while(hold_watcher_stop);
   // The teardown starts within 1 s of dimming: room for a late test thread.
   create_present(short_timers(20, 1000));
   enter_dimming();
