@@ -273,5 +273,23 @@ TEST_F(ServiceLifecycleTest, TheDelayedStartEndsEarlyWhenAStopIsRequested) {
   expect_status(s[0], SERVICE_STOPPED, 0xE7, 0, 0);
 }
 
+TEST_F(ServiceLifecycleTest, APostureChangeWhileTheServiceStartsLeavesLaterChangesSeen) {
+  // The maker's service sets the posture at boot, while this service still
+  // waits out its delayed start; the change itself is ignored, but the
+  // convertible folded into a tablet later must still reload the service.
+  constexpr const char* posture_key = "SYSTEM\\CurrentControlSet\\Services\\KELTPMSVC\\Transform\\CurrentStatus";
+  add_presence_sensor();
+  winsim::machine::set_registry_dword(user_settings_ac, "DelayedStartTime", 2);
+  start_service();
+  ASSERT_TRUE(wait_for_trace("[runner] Delaying service start")) << trace_.dump();
+  change_setting(posture_key, "MM", 1);
+  ASSERT_TRUE(wait_until_running()) << trace_.dump();
+  EXPECT_EQ(trace_.count("[runner] Reloading due to config change"), 0u);
+
+  change_setting(posture_key, "MM", 2);
+  EXPECT_TRUE(wait_for_trace("[runner] WARNING: Nolvane is disabled due to: DISABLED_IN_TABLET_MODE"))
+      << trace_.dump();
+}
+
 }  // namespace
 }  // namespace ostrel::test
