@@ -111,9 +111,10 @@ bool reader_winreg::write_value(const std::string& path, const char* name, DWORD
     const win32::key_handle key = target.open();
     status = RegSetValueExA(key.get(), name, /*Reserved=*/0, type, data, size);
   }
-  if (status != ERROR_SUCCESS) return false;
+  // A refused write changed nothing; the changes others make from now on
+  // must still be seen.
   regedit_.start_subscription();
-  return true;
+  return status == ERROR_SUCCESS;
 }
 
 bool reader_winreg::write_dword(const dword_entry& entry, const int32_t& value) {

@@ -27,7 +27,7 @@ class reader_winreg : public reader {
   // Chooses the PluggedIn or OnBattery sub-keys for later reads and writes.
   void set_power_source(bool plugged_in) override;
   // Writes pause the change subscription, so the reader's own writes are
-  // not reported back; it runs again after each successful write.
+  // not reported back; it runs again after each write the registry answered.
   bool write_string(const string_entry& entry, const std::string& value) override;
   bool write_dword(const dword_entry& entry, const int32_t& value) override;
   // A missing or unreadable string yields the default, silently.
@@ -42,7 +42,7 @@ class reader_winreg : public reader {
 
  private:
   std::string key_path(const char* sub_key, bool per_power_source) const;
-  // Stops the subscription, writes, and restarts it after a success.
+  // Stops the subscription, writes, and restarts it.
   bool write_value(const std::string& path, const char* name, DWORD type, const BYTE* data, DWORD size);
 
   const std::string root_path_;
