@@ -223,10 +223,11 @@ TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStoppe
   auto queue = std::make_shared<event_queue>();
   sm_->set_event_queue(queue);
   size_t handled = 0;
-  queue->set_event_callback([&](events_t e) {
+  const auto queue_callback = [&](events_t e) {
     ++handled;
     sm_->handle_incoming_event(e);
-  });
+  };
+  queue->set_event_callback(queue_callback);
   auto drain = [&] {
     const size_t before = handled;
     while (queue->process_next_event()) {
@@ -295,16 +296,33 @@ TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStoppe
   EXPECT_EQ(attempts, 1 + running_machine_retries);
 
   // A reload is carried out (the user is at an unlocked session), and the
-  // next load tries again.
+  // next load tries again, with its own queue and engine: the old queue is
+  // gone. Its first build fails too: the machine waits with the new load's
+  // engine suspended, and the retry after the pause builds it.
   queue->add_event(RELOAD);
   queue->add_event(LOCK_REQUESTED);
   drain();
   EXPECT_TRUE(capture_.contains("[ssm] Adding QUIT from stopped state machine"));
-  refuse = false;
+  test::journal next_log;
+  test::fake_engine next_engine{next_log};
+  auto next_queue = std::make_shared<event_queue>();
+  next_queue->set_event_callback(queue_callback);
+  queue = next_queue;
+  sm_->set_engine_interface(next_engine.callbacks);
+  sm_->set_event_queue(next_queue);
+  next_queue.reset();
   sm_->reset();
+  attempts = 0;
   queue->add_event(SESSION_UNLOCK);
   drain();
-  EXPECT_EQ(top(), "RUNNING");
+  EXPECT_EQ(attempts, 1);
+  EXPECT_EQ(top() + "/" + sub(), "STOPPED/UNLOCKED");
+  EXPECT_EQ(next_log.last_starting_with("engine:"), "engine:suspend");
+  refuse = false;
+  ASSERT_TRUE(wait_for([&] {
+    drain();
+    return sm_->state() == state_machine::RUNNING;
+  }));
   // The running machine's destructor restores the time-outs through the
   // action above, which reads `refuse` and `attempts`: it must go while they
   // still exist, not in TearDown.
