@@ -149,6 +149,19 @@ TEST_F(StateMachineTest, TransitionsBuildTheNewSubMachineBeforeTheOldOneGoes) {
   EXPECT_EQ(sub(), "MISCONFIGURED");
   deliver(START_MACHINE);
   EXPECT_EQ(top(), "STOPPED");
+
+  // A disabled load whose first event left for STOPPED before the one that
+  // says it is disabled: the return does not start leave detection either.
+  const std::vector<std::pair<events_t, events_t>> first_away = {
+      {SESSION_LOCK, SESSION_UNLOCK}, {DISPLAY_OFF, DISPLAY_ON}, {HPD_SENSOR_UNAVAILABLE, HPD_SENSOR_AVAILABLE}};
+  for (const auto& [leave, back] : first_away) {
+    SCOPED_TRACE(event_name(leave));
+    sm_->reset();
+    for (events_t e : {leave, STOP_MISCONFIGURED, back, START_MACHINE}) deliver(e);
+    EXPECT_EQ(top() + "/" + sub(), "STOPPED/MISCONFIGURED");
+    deliver(RELOAD);
+    EXPECT_EQ(sub(), "RELOAD_UNLOCKED");
+  }
 }
 
 TEST_F(StateMachineTest, ResetKeepsTheSubMachineUntilTheNextTransition) {

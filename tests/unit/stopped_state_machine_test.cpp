@@ -51,6 +51,8 @@ std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> transitions() {
   row(ssm::SENSOR_UNAVAILABLE, {SESSION_LOCK}, ssm::LOCKED);
   row(ssm::SENSOR_UNAVAILABLE, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::ABSENT);
   row(ssm::SENSOR_UNAVAILABLE, {RELOAD}, ssm::RELOAD_UNLOCKED);
+  // A disabled load stays disabled, whichever way the user is back.
+  row(ssm::SENSOR_UNAVAILABLE, {STOP_MISCONFIGURED}, ssm::MISCONFIGURED);
   return t;
 }
 
