@@ -68,7 +68,11 @@ void stopped_state_machine::handle_incoming_event(events_t event) {
   trace_line(log_level::info, tag) << "Incoming event in Locked state " << event_name(event) << "\n";
   remember(event);
   state_ = next(state_, event);
-  if (misconfigured_ && (state_ == UNLOCKED || state_ == SENSOR_UNAVAILABLE)) state_ = MISCONFIGURED;
+  // Disabled, an unlocked session only waits for the reload (no START_MACHINE,
+  // no lock), as MISCONFIGURED does.
+  if (misconfigured_ && (state_ == UNLOCKED || state_ == SENSOR_UNAVAILABLE || state_ == ABSENT)) {
+    state_ = MISCONFIGURED;
+  }
   if (state_ == UNLOCKED && sensor_unavailable_) state_ = SENSOR_UNAVAILABLE;
   // Also when nothing changed: a START_MACHINE or QUIT that could not be
   // pushed before is pushed again, and ABSENT locks again.

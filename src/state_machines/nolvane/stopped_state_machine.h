@@ -74,7 +74,7 @@ class stopped_state_machine : public sub_state_machine_interface {
   // user's return waits for the sensor instead of starting without it.
   bool sensor_unavailable_ = false;
   // The load is disabled; a lock, a dark display or a missing sensor may
-  // have come first, so the return ends in MISCONFIGURED, not UNLOCKED.
+  // have come first, so the unlocked session ends in MISCONFIGURED.
   bool misconfigured_ = false;
 };
 
