@@ -134,7 +134,9 @@ bool brightness_from_output(const request& r) {
     error("ERROR: No place for the brightness\n");
     return false;
   }
-  if (!r.command()->execute(brightness)) return r.failed();
+  // A terminated run wrote nothing: the caller would parse an old text.
+  const auto command = r.command();
+  if (!command->execute(brightness) || !command->has_exit_code()) return r.failed();
   return r.done();
 }
 

@@ -254,6 +254,11 @@ TEST_F(DeviceInterfaceTest, QueriesAnswerFromTheDaemonThePowerPolicyAndTheTermin
   EXPECT_TRUE(ask(input_signal::GET_BRIGHTNESS, &brightness));
   EXPECT_EQ(brightness, "73");
   EXPECT_EQ(command_lines().back(), daemon() + " --get_brightness");
+  // A run that was terminated (here: its wait failed) wrote no brightness.
+  winsim::machine::fail_call("WaitForSingleObject", ERROR_INVALID_HANDLE, 1);
+  EXPECT_FALSE(ask(input_signal::GET_BRIGHTNESS, &brightness));
+  EXPECT_EQ(brightness, "73");
+  EXPECT_TRUE(trace_.contains("[runner] ERROR: Failed to run get_brightness"));
 
   EXPECT_TRUE(ask(input_signal::HAS_EXTERNAL_DISPLAY));
   EXPECT_EQ(command_lines().back(), daemon() + " --has_external_display");

@@ -142,10 +142,11 @@ TEST_F(RunningStateMachineTest, TypicalLeaveDimsThenTurnsTheDisplayOffAfterTheDi
 }
 
 TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimming) {
-  // On the way out of DIMMING, USER_PRESENT's first entry action (stopping
-  // the watcher) is held until the display-off timer would have fired, as a
-  // slow daemon run does on a loaded machine: the display must not go off
-  // in front of the user who has just come back.
+  // On the way out of USER_ABSENT and of DIMMING, USER_PRESENT's first entry
+  // action (stopping the watcher) is held until the state's timer would have
+  // fired, as a slow daemon run does on a loaded machine: no dim time-out may
+  // wait in the queue for the user's next leave, and the display must not go
+  // off in front of the user who has just come back.
   std::atomic<bool> hold_watcher_stop{false};
   hold_watcher_stop_while(hold_watcher_stop);
   // Each return below must reach the machine before the state's timer runs
@@ -154,10 +155,12 @@ TEST_F(RunningStateMachineTest, ProximityNearBringsTheUserBackFromAbsentAndDimmi
   deliver(PROXIMITY_FAR);
   const auto left = clock_type::now();
   size_t from = log_.size();
+  hold_watcher_stop = true;
   deliver(PROXIMITY_NEAR);
+  hold_watcher_stop = false;
   EXPECT_EQ(state(), "USER_PRESENT");
   EXPECT_EQ(log_.commands_since(from), (std::vector<std::string>{"cmd:STOP_USER_ACTIVITY_PROCESS", "engine:resume"}));
-  // The USER_ABSENT timer was cancelled with its state.
+  // The USER_ABSENT timer stopped as the machine left the state.
   wait_for([&] { return clock_type::now() - left > milliseconds(1200); }, milliseconds(2000));
   EXPECT_EQ(queue_.drain(), std::vector<events_t>{});
 

@@ -41,9 +41,42 @@ class StateMachineTest : public ::testing::Test, protected test::collaborators {
     return all.empty() ? std::vector<float>{} : all.back();
   }
 
+  // Every running machine restores the video time-outs first; while
+  // `refuse` is set that throws (counted in `attempts`), so no running
+  // machine can be built. Call before any machine's tasks exist: GoogleMock's
+  // setters are not thread-safe.
+  void refuse_running_machines_while(const std::atomic<bool>& refuse, std::atomic<int>& attempts) {
+    ON_CALL(*device_,
+            send_command(testing::Field(&output_signal_package::signal, output_signal::OS_VIDEO_TIMER_RECOVER)))
+        .WillByDefault([&refuse, &attempts](const output_signal_package&) -> bool {
+          if (!refuse) return true;
+          ++attempts;
+          throw std::runtime_error("no video timers");
+        });
+  }
+  // A queue wired as in the service: its callback drives the machine.
+  std::shared_ptr<event_queue> driving_queue() {
+    auto queue = std::make_shared<event_queue>();
+    queue->set_event_callback([this](events_t e) {
+      ++handled_;
+      sm_->handle_incoming_event(e);
+    });
+    sm_->set_event_queue(queue);
+    return queue;
+  }
+  // Delivers what `queue` holds; the number of events handled.
+  size_t drain(event_queue& queue) {
+    const size_t before = handled_;
+    while (queue.process_next_event()) {
+      if (handled_ - before > 100) break;  // a busy loop: the caller's check tells
+    }
+    return handled_ - before;
+  }
+
   std::map<std::string, int32_t> settings_;
   std::shared_ptr<testing::NiceMock<test::mock_reader>> reader_ = test::make_reader(settings_);
   std::unique_ptr<state_machine> sm_;
+  size_t handled_ = 0;
 };
 
 TEST_F(StateMachineTest, InitialStateDecidesOnTheFirstDecidingEvent) {
@@ -149,6 +182,19 @@ TEST_F(StateMachineTest, TransitionsBuildTheNewSubMachineBeforeTheOldOneGoes) {
   EXPECT_EQ(sub(), "MISCONFIGURED");
   deliver(START_MACHINE);
   EXPECT_EQ(top(), "STOPPED");
+
+  // A disabled load whose first event left for STOPPED before the one that
+  // says it is disabled: the return does not start leave detection either.
+  const std::vector<std::pair<events_t, events_t>> first_away = {
+      {SESSION_LOCK, SESSION_UNLOCK}, {DISPLAY_OFF, DISPLAY_ON}, {HPD_SENSOR_UNAVAILABLE, HPD_SENSOR_AVAILABLE}};
+  for (const auto& [leave, back] : first_away) {
+    SCOPED_TRACE(event_name(leave));
+    sm_->reset();
+    for (events_t e : {leave, STOP_MISCONFIGURED, back, START_MACHINE}) deliver(e);
+    EXPECT_EQ(top() + "/" + sub(), "STOPPED/MISCONFIGURED");
+    deliver(RELOAD);
+    EXPECT_EQ(sub(), "RELOAD_UNLOCKED");
+  }
 }
 
 TEST_F(StateMachineTest, ResetKeepsTheSubMachineUntilTheNextTransition) {
@@ -205,35 +251,13 @@ TEST_F(StateMachineTest, TraceLineAndStateVectorAfterEveryEvent) {
 }
 
 TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStopped) {
-  // Every running machine restores the video time-outs first; while `refuse`
-  // is set that throws, so the machine cannot be built. Set before any
-  // machine's tasks exist: GoogleMock's setters are not thread-safe.
   std::atomic<bool> refuse{true};
   std::atomic<int> attempts{0};
-  ON_CALL(*device_, send_command(testing::Field(&output_signal_package::signal, output_signal::OS_VIDEO_TIMER_RECOVER)))
-      .WillByDefault([&](const output_signal_package&) -> bool {
-        if (!refuse) return true;
-        ++attempts;
-        throw std::runtime_error("no video timers");
-      });
-  // The real wiring: the queue's callback drives the machine, as in the
-  // service. A pause condition holds, so that a running machine's polls push
-  // nothing.
+  refuse_running_machines_while(refuse, attempts);
+  // A pause condition holds, so that a running machine's polls push nothing.
   answers_.display_required = true;
-  auto queue = std::make_shared<event_queue>();
-  sm_->set_event_queue(queue);
-  size_t handled = 0;
-  queue->set_event_callback([&](events_t e) {
-    ++handled;
-    sm_->handle_incoming_event(e);
-  });
-  auto drain = [&] {
-    const size_t before = handled;
-    while (queue->process_next_event()) {
-      if (handled - before > 100) break;  // a busy loop: the check below tells
-    }
-    return handled - before;
-  };
+  auto queue = driving_queue();
+  auto drain = [&] { return this->drain(*queue); };
   const std::string failed = "[sm] Handle incoming event failed: no video timers";
   const std::string gave_up =
       "ERROR: Unable to create running state machine. Leave detection stays stopped until the service reloads\n";
@@ -309,6 +333,40 @@ TEST_F(StateMachineTest, ARunningMachineThatCannotBeBuiltIsRetriedThenLeftStoppe
   // action above, which reads `refuse` and `attempts`: it must go while they
   // still exist, not in TearDown.
   sm_.reset();
+}
+
+TEST_F(StateMachineTest, AFailedBuildAfterAReloadWaitsWithTheNewLoadsStoppedMachine) {
+  std::atomic<bool> refuse{false};
+  std::atomic<int> attempts{0};
+  refuse_running_machines_while(refuse, attempts);
+  answers_.display_required = true;
+  // A load that ends in a reload once the user is back: its stopped machine
+  // is left in RELOAD_UNLOCKED.
+  auto queue = driving_queue();
+  for (events_t e : {SESSION_LOCK, RELOAD, SESSION_UNLOCK}) queue->add_event(e);
+  drain(*queue);
+  ASSERT_EQ(sub(), "RELOAD_UNLOCKED");
+
+  // The next load, with its own engine and queue (the old queue is gone):
+  // its first build fails. The machine waits with this load's engine
+  // suspended, and the retry after the pause builds the running machine.
+  test::journal next_log;
+  test::fake_engine next_engine{next_log};
+  sm_->set_engine_interface(next_engine.callbacks);
+  queue = driving_queue();
+  sm_->reset();
+  refuse = true;
+  queue->add_event(SESSION_UNLOCK);
+  drain(*queue);
+  EXPECT_EQ(attempts, 1);
+  EXPECT_EQ(top() + "/" + sub(), "STOPPED/UNLOCKED");
+  EXPECT_EQ(next_log.last_starting_with("engine:"), "engine:suspend");
+  refuse = false;
+  EXPECT_TRUE(wait_for([&] {
+    drain(*queue);
+    return sm_->state() == state_machine::RUNNING;
+  }));
+  sm_.reset();  // its running machine restores the time-outs through the action above, which reads `refuse`
 }
 
 TEST_F(StateMachineTest, SetConfigReadsChecksAndComputesTheTimers) {

@@ -51,6 +51,9 @@ std::map<std::pair<ssm::states_t, events_t>, ssm::states_t> transitions() {
   row(ssm::SENSOR_UNAVAILABLE, {SESSION_LOCK}, ssm::LOCKED);
   row(ssm::SENSOR_UNAVAILABLE, {REMOTE_DESKTOP, DISPLAY_OFF}, ssm::ABSENT);
   row(ssm::SENSOR_UNAVAILABLE, {RELOAD}, ssm::RELOAD_UNLOCKED);
+  // A disabled load stays disabled, whichever way the user is back.
+  row(ssm::SENSOR_UNAVAILABLE, {STOP_MISCONFIGURED}, ssm::MISCONFIGURED);
+  row(ssm::ABSENT, {STOP_MISCONFIGURED}, ssm::MISCONFIGURED);
   return t;
 }
 
@@ -154,6 +157,14 @@ TEST_F(StoppedStateMachineTest, AbsentWithSignInLocksOnEveryEventThatKeepsIt) {
   const actions back = deliver(*m, DISPLAY_ON);
   EXPECT_TRUE(back.start_machine);
   EXPECT_FALSE(back.locked);
+
+  // A disabled load never locks, also when it learnt so behind a lock.
+  m = create(true);
+  for (events_t e : {SESSION_LOCK, STOP_MISCONFIGURED, DISPLAY_OFF}) deliver(*m, e);
+  const actions unlocked = deliver(*m, SESSION_UNLOCK);
+  EXPECT_FALSE(unlocked.locked);
+  EXPECT_FALSE(unlocked.start_machine);
+  EXPECT_EQ(m->get_state_name(), "MISCONFIGURED");
 }
 
 TEST_F(StoppedStateMachineTest, ReloadIsHeldBackUntilTheUserIsBack) {

@@ -160,8 +160,9 @@ running_state_machine::states_t running_state_machine::next(states_t state, even
 void running_state_machine::handle_states(states_t new_state, states_t /*old_state*/) {
   // The entry actions below may take a while (daemon runs); DIMMING's timer
   // firing meanwhile would turn the display off in front of a user who has
-  // just come back. Should the next state fail to build, the machine stays
-  // in DIMMING without turning the display off: leaving it brightens anyway.
+  // just come back, USER_ABSENT's would leave a dim time-out in the queue.
+  // Should the next state fail to build, the machine stays in DIMMING
+  // without turning the display off: leaving it brightens anyway.
   if (current_state_) current_state_->stop_timer();
   std::unique_ptr<state_i> next_state;
   switch (new_state) {

@@ -14,7 +14,7 @@ state_engine_off::~state_engine_off() {
 }
 
 state_user_absent::state_user_absent(const state_action& entry, state_action on_timer, uint32_t milliseconds)
-    : timer_(milliseconds, std::move(on_timer)) {
+    : timer_(std::make_unique<timeout>(milliseconds, std::move(on_timer))) {
   if (entry) entry();
 }
 
@@ -22,9 +22,13 @@ state_user_absent::~state_user_absent() = default;  // the timer member cancels 
 
 void state_user_absent::on_user_activity() {
   trace_line(log_level::info, "rsm") << "Resetting dim timer\n";
-  timer_.restart();
+  if (timer_) timer_->restart();
   trace_line(log_level::info, "rsm") << "Resetting dim timer done\n";
 }
+
+// A time-out pushed while the next state's entry actions run would wait in
+// the queue and dim the screen at once when the user leaves again.
+void state_user_absent::stop_timer() { timer_.reset(); }
 
 state_dimming::state_dimming(const state_action& entry, state_action on_timer, state_action exit,
                              uint32_t milliseconds)

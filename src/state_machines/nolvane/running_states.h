@@ -16,9 +16,8 @@ class state_i {
   virtual ~state_i() = default;
   // Keyboard or mouse use while this state is current.
   virtual void on_user_activity() {}
-  // The machine is leaving this state: a timer whose action acts on the
-  // desktop stops here, since the exit action runs only after the next
-  // state's entry actions.
+  // The machine is leaving this state: its timer stops here, since the exit
+  // action runs only after the next state's entry actions.
   virtual void stop_timer() {}
 };
 
@@ -44,9 +43,11 @@ class state_user_absent : public ostrel::state_i {
   ~state_user_absent() override;
   // The user is still around: the dim timer starts again from now.
   void on_user_activity() override;
+  // Waits for a dim time-out already being pushed; none is pushed after it.
+  void stop_timer() override;
 
  private:
-  timeout timer_;
+  std::unique_ptr<timeout> timer_;  // stopped before the next state's entry actions
 };
 
 class state_dimming : public ostrel::state_i {

@@ -223,11 +223,10 @@ void state_machine::enter_running() {
 void state_machine::running_machine_failed(const char* what) {
   ++running_build_failures_;
   if (running_build_failures_ == 1) trace_line(log_level::error, tag) << "Handle incoming event failed: " << what;
-  if (dynamic_cast<const stopped_state_machine*>(sub_state_machine_.get()) == nullptr) {
-    enter_stopped();
-  } else {
-    state_ = STOPPED;
-  }
+  // Only STOPPED's own stopped machine is kept: one left from before a reset
+  // holds the previous load's engine and queue, and may wait in a state that
+  // never asks to run again.
+  if (state_ != STOPPED) enter_stopped();
   if (running_build_failures_ > running_machine_retries || !arm_running_retry()) give_up_running();
 }
 

@@ -60,6 +60,7 @@ std::string stopped_state_machine::get_state_name() const { return state_name(st
 float stopped_state_machine::get_state_value() const { return static_cast<float>(state_); }
 
 bool stopped_state_machine::allows_running_on(events_t event) const {
+  if (misconfigured_) return false;
   return state_ == UNLOCKED || (state_ == SENSOR_UNAVAILABLE && event == HPD_SENSOR_AVAILABLE);
 }
 
@@ -67,6 +68,11 @@ void stopped_state_machine::handle_incoming_event(events_t event) {
   trace_line(log_level::info, tag) << "Incoming event in Locked state " << event_name(event) << "\n";
   remember(event);
   state_ = next(state_, event);
+  // Disabled, an unlocked session only waits for the reload (no START_MACHINE,
+  // no lock), as MISCONFIGURED does.
+  if (misconfigured_ && (state_ == UNLOCKED || state_ == SENSOR_UNAVAILABLE || state_ == ABSENT)) {
+    state_ = MISCONFIGURED;
+  }
   if (state_ == UNLOCKED && sensor_unavailable_) state_ = SENSOR_UNAVAILABLE;
   // Also when nothing changed: a START_MACHINE or QUIT that could not be
   // pushed before is pushed again, and ABSENT locks again.
@@ -92,6 +98,9 @@ void stopped_state_machine::remember(events_t event) {
       break;
     case HPD_SENSOR_AVAILABLE:
       sensor_unavailable_ = false;
+      break;
+    case STOP_MISCONFIGURED:
+      misconfigured_ = true;
       break;
     default:
       break;

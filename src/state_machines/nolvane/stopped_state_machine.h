@@ -50,7 +50,7 @@ class stopped_state_machine : public sub_state_machine_interface {
   // Whether the top level may start leave detection on `event` now: only
   // with the user back at an unlocked local session with the display on
   // (UNLOCKED), or, for a sensor that has come back, in SENSOR_UNAVAILABLE,
-  // which only such a session reaches and keeps.
+  // which only such a session reaches and keeps; never in a disabled load.
   bool allows_running_on(events_t event) const;
 
  private:
@@ -73,6 +73,9 @@ class stopped_state_machine : public sub_state_machine_interface {
   // The sensor went away and has not come back; outlives a lock, so that the
   // user's return waits for the sensor instead of starting without it.
   bool sensor_unavailable_ = false;
+  // The load is disabled; a lock, a dark display or a missing sensor may
+  // have come first, so the unlocked session ends in MISCONFIGURED.
+  bool misconfigured_ = false;
 };
 
 }  // namespace ostrel
