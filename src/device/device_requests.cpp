@@ -114,8 +114,7 @@ bool brighten(const request& r) {
   return ran(r);
 }
 
-// The speed is the tool's exit code: a run that was terminated, or whose
-// code could not be read, has none to give.
+// The speed is the tool's exit code.
 bool fan_speed_from_exit_code(const request& r) {
   auto* speed = std::any_cast<uint32_t*>(r.value);
   if (speed == nullptr) {
@@ -123,7 +122,7 @@ bool fan_speed_from_exit_code(const request& r) {
     return false;
   }
   const auto command = r.command();
-  if (!command->execute() || !command->has_exit_code()) return r.failed();
+  if (!command->execute_to_its_end()) return r.failed();
   *speed = command->exit_code();
   return r.done();
 }
@@ -135,8 +134,7 @@ bool brightness_from_output(const request& r) {
     return false;
   }
   // A terminated run wrote nothing: the caller would parse an old text.
-  const auto command = r.command();
-  if (!command->execute(brightness) || !command->has_exit_code()) return r.failed();
+  if (!r.command()->execute_to_its_end(brightness)) return r.failed();
   return r.done();
 }
 

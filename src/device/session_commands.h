@@ -28,6 +28,9 @@ class command_process : public winprocess {
   const std::string& command_line() const { return command_line_; }
   // exec() of the composed command line.
   bool execute(std::string* output = nullptr) { return exec(command_line_, output); }
+  // execute(), for a run whose answer is its exit code or its output: a run
+  // that was terminated, or whose code could not be read, answers nothing.
+  bool execute_to_its_end(std::string* output = nullptr) { return execute(output) && has_exit_code(); }
 
  private:
   std::string command_line_;

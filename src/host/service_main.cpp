@@ -138,13 +138,6 @@ void on_config_change(change_state& change) {
   if (change.queue) change.queue->add_event(RELOAD);
 }
 
-// Both settings subscriptions end for good at a change that finds no
-// callback, so the callback is in place from the reader's creation on; it
-// ignores what comes before SERVICE_RUNNING.
-void install_change_callback(working_set& ws) {
-  ws.reader->set_config_change_callback([change = ws.change] { on_config_change(*change); });
-}
-
 // Runs on this thread only, inside the pass's event loop.
 event_queue::event_callback make_event_callback(working_set& ws, event_queue& queue) {
   return [&ws, &queue](events_t event) {
@@ -221,7 +214,10 @@ void create_reader(working_set& ws) {
   try {
     customer_specific_config_reader::migrate_service_key();
     ws.reader = std::make_shared<customer_specific_config_reader>(plugged_in.load());
-    install_change_callback(ws);
+    // Both settings subscriptions end for good at a change that finds no
+    // callback, so it is in place from the reader's creation on, for every
+    // pass; it ignores what comes before SERVICE_RUNNING.
+    ws.reader->set_config_change_callback([change = ws.change] { on_config_change(*change); });
     debug_mode = ws.reader->read_dword(values::debug_mode) != 0;
     return;
   } catch (const std::exception& e) {
@@ -282,7 +278,6 @@ bool begin_pass(working_set& ws) {
   queue->set_event_callback(make_event_callback(ws, *queue));
   at_pass_point(ws, pass_point::control_callback_swap);
   register_control_callback(ws, queue);
-  install_change_callback(ws);
   return on_mains;
 }
 

@@ -60,7 +60,6 @@ std::string stopped_state_machine::get_state_name() const { return state_name(st
 float stopped_state_machine::get_state_value() const { return static_cast<float>(state_); }
 
 bool stopped_state_machine::allows_running_on(events_t event) const {
-  if (misconfigured_) return false;
   return state_ == UNLOCKED || (state_ == SENSOR_UNAVAILABLE && event == HPD_SENSOR_AVAILABLE);
 }
 
